@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "host/event_list.h"
+#include "host/plugin_instance.h"
+
+namespace testing_support {
+
+// One module from the built Dynamics.ovm with a recording host and a buffer per audio pin,
+// driven through the real binary interface.
+class ModuleHarness {
+public:
+    // audioPins: the ids of the module's audio pins, each given a buffer of maxBlock samples.
+    ModuleHarness(std::string_view moduleId, std::vector<int32_t> audioPins, int32_t maxBlock = 8192);
+
+    host::ModuleHost& host() { return instance.host(); }
+    mp::IMpPlugin2& plugin() { return instance.plugin(); }
+    std::vector<float>& buffer(int32_t pinId) { return buffers.at(pinId); }
+
+    void process(int32_t count, host::EventList& events) { instance.process(count, events); }
+    void process(int32_t count) { instance.process(count); }
+
+    // Processes a whole signal in blocks of at most maxBlock samples: inputs[pin] feeds
+    // that pin's buffer; returns what the output pin received. `first` is sent with the
+    // first block only.
+    std::vector<float> run(const std::map<int32_t, std::vector<float>>& inputs, int32_t outputPin,
+                           host::EventList first = {});
+    // The same signal, cut into random blocks, each further split at random positions by
+    // events that change nothing (a repeated StreamingOn on streamingPin).
+    std::vector<float> runSplit(const std::map<int32_t, std::vector<float>>& inputs, int32_t outputPin,
+                                int32_t streamingPin, std::mt19937& random, host::EventList first = {});
+
+private:
+    void loadBlock(const std::map<int32_t, std::vector<float>>& inputs, std::size_t start, int32_t count);
+
+    host::PluginInstance instance;
+    int32_t maxBlock;
+    std::map<int32_t, std::vector<float>> buffers;
+};
+
+// Events that start a module as a host does: every input pin streaming and the outputs
+// announced, at position 0.
+host::EventList startEvents(const std::vector<int32_t>& streamingInputs);
+
+std::vector<float> uniformNoise(std::size_t count, float low, float high, std::mt19937& random);
+
+// The raw bits of a float, for bit-exact comparisons.
+uint32_t bitsOf(float value);
+
+}  // namespace testing_support
