@@ -12,6 +12,7 @@ public:
     void setBuffer(float* newBuffer) override { buffer = newBuffer; }
     int32_t getDatatype() const override { return kDatatypeAudio; }
     EventHandler defaultEventHandler() const override { return nullptr; }
+    bool lacksBuffer() const override { return buffer == nullptr; }
 
     bool isStreaming() const { return streaming; }
     // The first sample of the current run.

@@ -77,7 +77,7 @@ void MpBase2::preSleepRun(int32_t count) {
     while (true) {
         if (streamingPinCount != 0) {
             activeRunFunction = chosenRunFunction;
-            if (count > 0) (this->*chosenRunFunction)(count);
+            if (count > 0) runChosen(count);
             break;
         }
         if (sleepCountdown <= 0) {
@@ -92,7 +92,7 @@ void MpBase2::preSleepRun(int32_t count) {
         const int32_t n = std::min(sleepCountdown, count);
         sleepCountdown -= n;
         count -= n;
-        (this->*chosenRunFunction)(n);
+        runChosen(n);
         blockPosition += n;
     }
     blockPosition = startPosition;

@@ -36,7 +36,17 @@ protected:
 
 private:
     void processBlock(int32_t count, const EventRecord* events);
-    void runActive(int32_t count) { (this->*activeRunFunction)(count); }
+    // A host that has not given every audio pin its buffer gets its events taken, but no
+    // run function touches memory it never gave.
+    void runActive(int32_t count) {
+        if (isCounting())
+            preSleepRun(count);
+        else
+            runChosen(count);
+    }
+    void runChosen(int32_t count) {
+        if (buffersReady()) (this->*chosenRunFunction)(count);
+    }
     // Dispatches the group that starts at head; returns the first record after it.
     const EventRecord* dispatchGroup(const EventRecord* head);
 };

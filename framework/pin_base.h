@@ -28,6 +28,8 @@ public:
     virtual int32_t getDirection() const = 0;
     virtual EventHandler defaultEventHandler() const = 0;
     virtual void announce() = 0;
+    // Whether the pin still waits for the host's sample buffer.
+    virtual bool lacksBuffer() const { return false; }
 
     int32_t getId() const { return id; }
     MpPluginBase* getPlugin() const { return plugin; }

@@ -58,6 +58,7 @@ int32_t MpPluginBase::setBuffer(int32_t pinId, float* buffer) {
     MpPinBase* pin = findPin(pinId);
     if (pin == nullptr) return kResultFail;
     pin->setBuffer(buffer);
+    refreshBuffersReady();
     return kResultOk;
 }
 
@@ -75,6 +76,12 @@ void MpPluginBase::registerPinWithId(int32_t id, MpPinBase& pin, EventHandler ha
     if (handler == nullptr && pin.getDirection() == kDirectionInput) handler = pin.defaultEventHandler();
     pin.attach(id, this, handler);
     pinMap.emplace(id, &pin);
+    refreshBuffersReady();
+}
+
+void MpPluginBase::refreshBuffersReady() {
+    allBuffersSet = true;
+    for (const auto& [pinId, pin] : pinMap) allBuffersSet = allBuffersSet && !pin->lacksBuffer();
 }
 
 void MpPluginBase::raiseSleepCountdownTo(int32_t samples) {

@@ -88,6 +88,8 @@ public:
 
 protected:
     MpPinBase* findPin(int32_t pinId) const;
+    // True once every audio pin has a buffer: run functions are never called before.
+    bool buffersReady() const { return allBuffersSet; }
 
     int32_t refCount = 1;
     IMpHost* host = nullptr;
@@ -102,9 +104,11 @@ protected:
     int32_t auxiliaryCallV2(int32_t index, int32_t value, void* pointer) override;
 
 private:
+    void refreshBuffersReady();
     int32_t forwardAuxiliaryCall(bool toV2, int32_t index, int32_t value, void* pointer);
 
     bool forwardGuard = false;
+    bool allBuffersSet = true;
 };
 
 }  // namespace mp

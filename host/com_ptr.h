@@ -47,6 +47,7 @@ public:
 
     Interface* get() const { return pointer; }
     Interface* operator->() const { return pointer; }
+    Interface& operator*() const { return *pointer; }
     explicit operator bool() const { return pointer != nullptr; }
 
     // Asks for another interface; null when the object does not answer the identifier.

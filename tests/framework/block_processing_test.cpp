@@ -131,3 +131,26 @@ TEST(BlockProcessing, ChoiceInOnPinsUpdatedTakesEffectWithTheNextRun) {
 
 }  // namespace
 }  // namespace framework_testing
+
+namespace framework_testing {
+namespace {
+
+TEST(BlockProcessing, WithoutBuffersEventsArriveButNothingRuns) {
+    host::ModuleHost moduleHost;
+    ProbeHandle probe;
+    probe.plugin->setHost(&moduleHost);
+    float in[8] = {};
+    probe.plugin->setBuffer(1, in);  // the output pin has no buffer yet
+    host::EventList events;
+    events.streaming(0, 1, true).value(4, 0, 2.0f);
+    probe.plugin->process(8, events.head());
+    EXPECT_TRUE(probe.module->runs.empty());
+    EXPECT_EQ(probe.module->control.getValue(), 2.0f);
+    float out[8] = {};
+    probe.plugin->setBuffer(2, out);
+    probe.plugin->process(8, nullptr);
+    EXPECT_EQ(probe.module->runs, (std::vector<ProbeModule::Run>{{0, 8}}));
+}
+
+}  // namespace
+}  // namespace framework_testing
