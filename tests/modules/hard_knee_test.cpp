@@ -1,0 +1,129 @@
+// HardKnee driven from the built Dynamics.ovm: threshold / input above the threshold, else 1,
+// with the threshold arriving as a pin value at event positions.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "tests/support/module_harness.h"
+
+namespace {
+
+using host::StreamingReport;
+using testing_support::bitsOf;
+using testing_support::ModuleHarness;
+using testing_support::startEvents;
+
+constexpr int32_t kThreshold = 0;
+constexpr int32_t kInput = 1;
+constexpr int32_t kOutput = 2;
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kUnwritten = -123.0f;
+
+// The gains for the given inputs from a fresh module; without a threshold it keeps its
+// initial 0.
+std::vector<float> gains(std::optional<float> threshold, const std::vector<float>& input) {
+    ModuleHarness knee("Orin Hard Knee", {kInput, kOutput});
+    host::EventList events = startEvents({kInput});
+    if (threshold) events.value(0, kThreshold, *threshold);
+    return knee.run({{kInput, input}}, kOutput, events);
+}
+
+TEST(HardKnee, GainBringsSamplesAboveTheThresholdDownToIt) {
+    struct Case {
+        std::optional<float> threshold;
+        std::vector<float> input, expected;
+    };
+    const std::vector<Case> cases = {
+        {0.5f, {2.0f, 0.5f, 0.25f, -3.0f, kInf, 0.0f}, {0.25f, 1.0f, 1.0f, 1.0f, 0.0f, 1.0f}},
+        {0.5f, {0.75f, 1e30f}, {0.5f / 0.75f, 0.5f / 1e30f}},
+        // Zero, also before any threshold arrives: every positive sample is muted.
+        {std::nullopt, {1.0f, 1e-40f, kInf, 0.0f, -0.0f, -1.0f}, {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f}},
+        {0.0f, {3.0f, -3.0f}, {0.0f, 1.0f}},
+        // A negative threshold is used as given: gains above 1, and -inf for a zero sample.
+        {-1.0f, {-0.5f, 0.0f, -2.0f, -1.0f}, {2.0f, -kInf, 1.0f, 1.0f}},
+        {kInf, {kInf, 3e38f, -kInf}, {1.0f, 1.0f, 1.0f}},
+        {-kInf, {0.0f, kInf, -kInf}, {-kInf, kNaN, 1.0f}},
+        {kNaN, {2.0f, 0.0f, -2.0f}, {1.0f, 1.0f, 1.0f}},
+        {0.5f, {kNaN, -kNaN}, {1.0f, 1.0f}},
+    };
+    for (const auto& c : cases) {
+        const auto output = gains(c.threshold, c.input);
+        for (std::size_t i = 0; i < c.input.size(); ++i) {
+            SCOPED_TRACE(testing::Message()
+                         << "threshold " << c.threshold.value_or(0.0f) << ", input " << c.input[i]);
+            if (std::isnan(c.expected[i]))
+                EXPECT_TRUE(std::isnan(output[i])) << output[i];
+            else
+                EXPECT_EQ(bitsOf(output[i]), bitsOf(c.expected[i])) << output[i];
+        }
+    }
+}
+
+TEST(HardKnee, NewThresholdAppliesFromItsEventPosition) {
+    ModuleHarness knee("Orin Hard Knee", {kInput, kOutput});
+    host::EventList events = startEvents({kInput});
+    events.value(0, kThreshold, 0.5f).value(10, kThreshold, 0.25f);
+    const auto output = knee.run({{kInput, std::vector<float>(20, 2.0f)}}, kOutput, events);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(output[i], i < 10 ? 0.25f : 0.125f) << "sample " << i;
+}
+
+TEST(HardKnee, OutputDoesNotDependOnHowTheSignalIsCut) {
+    std::mt19937 random(5);
+    const auto signal = testing_support::uniformNoise(50000, -2.0f, 2.0f, random);
+    host::EventList first = startEvents({kInput});
+    first.value(0, kThreshold, 0.5f);
+    ModuleHarness whole("Orin Hard Knee", {kInput, kOutput});
+    ModuleHarness split("Orin Hard Knee", {kInput, kOutput});
+    const auto expected = whole.run({{kInput, signal}}, kOutput, first);
+    const auto output = split.runSplit({{kInput, signal}}, kOutput, kInput, random, first);
+    ASSERT_EQ(output.size(), expected.size());
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        ASSERT_EQ(bitsOf(output[i]), bitsOf(expected[i])) << "sample " << i;
+        ASSERT_EQ(output[i], signal[i] > 0.5f ? 0.5f / signal[i] : 1.0f) << "sample " << i;
+    }
+}
+
+TEST(HardKnee, NewThresholdOnAStaticInputRunsOneMoreBlockThenSleeps) {
+    ModuleHarness knee("Orin Hard Knee", {kInput, kOutput});  // host block size 64
+    const std::vector<float> input(48, 2.0f);
+    host::EventList first;
+    first.value(0, kThreshold, 0.5f);
+    knee.run({{kInput, input}}, kOutput, first);
+    host::EventList lower;
+    lower.value(8, kThreshold, 0.25f);
+    const auto second = knee.run({{kInput, input}}, kOutput, lower);
+    EXPECT_EQ(second[7], 0.25f);
+    EXPECT_EQ(second[8], 0.125f);
+    EXPECT_EQ(knee.host().streamingReports(),
+              (std::vector<StreamingReport>{{0, kOutput, false}, {8, kOutput, false}}));
+    EXPECT_EQ(knee.host().sleepRequestCount(), 0);
+
+    // 40 samples after the new value ran in the last block; 24 more complete the 64.
+    std::fill(knee.buffer(kOutput).begin(), knee.buffer(kOutput).end(), kUnwritten);
+    const auto third = knee.run({{kInput, input}}, kOutput);
+    EXPECT_EQ(third[23], 0.125f);
+    EXPECT_EQ(third[24], kUnwritten);
+    EXPECT_EQ(knee.host().sleepRequestCount(), 1);
+}
+
+TEST(HardKnee, OutputFollowsTheInputsStreamingState) {
+    ModuleHarness knee("Orin Hard Knee", {kInput, kOutput});
+    host::EventList events;
+    events.streaming(0, kInput, true)
+        .value(4, kThreshold, 0.5f)
+        .announceOutputs(6)
+        .streaming(9, kInput, false);
+    knee.run({{kInput, std::vector<float>(16, 1.0f)}}, kOutput, events);
+    EXPECT_EQ(knee.host().streamingReports(),
+              (std::vector<StreamingReport>{
+                  {0, kOutput, true}, {4, kOutput, true}, {6, kOutput, true}, {9, kOutput, false}}));
+}
+
+}  // namespace
