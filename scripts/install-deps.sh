@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, skipping those already present.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev binutils)
+packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev
+          libsndfile1-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox)
 
 missing=()
 for package in "${packages[@]}"; do

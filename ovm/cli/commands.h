@@ -1,0 +1,17 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace ovm::cli {
+
+// Each command adds its subcommand and options; the callback runs when it is chosen and
+// throws ovm::Error on failure.
+void addListCommand(CLI::App& app);
+void addInfoCommand(CLI::App& app);
+void addRunCommand(CLI::App& app);
+void addDemoCommand(CLI::App& app);
+
+// The library used when a command names none: Dynamics.ovm beside this program.
+std::string defaultLibraryPath();
+
+}  // namespace ovm::cli

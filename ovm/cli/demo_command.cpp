@@ -1,0 +1,94 @@
+// ovm demo: the bundled look-ahead limiter on a synthesised programme with loud transients.
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "ovm/cli/commands.h"
+#include "ovm/cli/limiter_patch.h"
+#include "ovm/core/audio_file.h"
+#include "ovm/core/demo_signal.h"
+#include "ovm/core/errors.h"
+#include "ovm/core/quantity.h"
+#include "ovm/core/run_report.h"
+
+namespace fs = std::filesystem;
+
+namespace ovm::cli {
+
+namespace {
+
+constexpr double kDemoRate = 48000;
+constexpr const char* kPatchName = "examples/limiter.toml";
+
+struct DemoOptions {
+    std::string folder = "ovm-demo";
+    double seconds = 6;
+    bool overwrite = false;
+};
+
+double largestPeak(const std::vector<ChannelMeter>& meters) {
+    double peak = 0;
+    for (const auto& meter : meters) peak = std::max(peak, meter.peak());
+    return peak;
+}
+
+void printSummary(const DemoOptions& options, const RunResult& result) {
+    const double latencyMs = 1000.0 * double(result.latencySamples) / result.sampleRate;
+    std::printf("ovm demo: look-ahead limiter (%s) on %.1f s of stereo at %.0f Hz\n", kPatchName,
+                options.seconds, result.sampleRate);
+    std::printf("  input peak          %+7.2f dBFS\n", toDb(largestPeak(result.inputMeters)));
+    std::printf("  output peak         %+7.2f dBFS   (ceiling %+.2f dBFS)\n", toDb(result.outputPeak()),
+                toDb(result.ceiling.value_or(NAN)));
+    std::printf("  deepest reduction   %+7.2f dB\n", toDb(result.deepestGain));
+    std::printf("  added latency       %lld samples (%.2f ms)\n", result.latencySamples, latencyMs);
+    std::printf("  real-time factor    %.0fx\n", result.realTimeFactor());
+    std::printf("  files in %s: input.wav, output.wav, levels.png, report.json\n", options.folder.c_str());
+}
+
+void runDemo(const DemoOptions& options) {
+    if (!(options.seconds > 0 && options.seconds <= 3600)) throw usageError("--seconds must be in (0, 3600]");
+    std::error_code error;
+    fs::create_directories(options.folder, error);
+    if (error) throw outputError("cannot create '" + options.folder + "': " + error.message());
+    const fs::path folder(options.folder);
+    const std::string input = (folder / "input.wav").string();
+    const std::string report = (folder / "report.json").string();
+    for (const char* name : {"input.wav", "output.wav", "levels.png", "report.json"})
+        checkOutputPath((folder / name).string(), "", options.overwrite);
+
+    writeAudioFile(input, demoProgramme(options.seconds, kDemoRate), 2, kDemoRate, options.overwrite);
+    RunOptions run;
+    run.patchPath = kPatchName;
+    run.patchText = kLimiterPatch;
+    run.inputPath = input;
+    run.outputPath = (folder / "output.wav").string();
+    run.overwrite = options.overwrite;
+    run.tail = "50 ms";
+    run.plotPath = (folder / "levels.png").string();
+    run.plotTitle = "ovm demo: look-ahead limiter at -1 dBFS";
+    run.progress = true;
+    const RunResult result = runPatch(run);
+    std::ofstream(report) << runReport(result).dump(2) << "\n";
+    printSummary(options, result);
+
+    if (!result.ceiling) throw patchError(std::string(kPatchName) + ": the limiter names no ceiling");
+    checkCeiling(result, run.outputPath);
+    std::printf("  limiter promise     held: no output sample above the ceiling\n");
+}
+
+}  // namespace
+
+void addDemoCommand(CLI::App& app) {
+    auto options = std::make_shared<DemoOptions>();
+    CLI::App* demo = app.add_subcommand(
+        "demo",
+        "Run the bundled look-ahead limiter on a synthesised stereo programme; write audio, plot and report");
+    demo->add_option("FOLDER", options->folder, "Folder for the files (default: ovm-demo)");
+    demo->add_option("--seconds", options->seconds, "Length of the programme (default: 6)");
+    demo->add_flag("--overwrite", options->overwrite, "Replace the files of an earlier demo");
+    demo->callback([options] { runDemo(*options); });
+}
+
+}  // namespace ovm::cli

@@ -1,0 +1,386 @@
+#include "ovm/core/engine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <map>
+#include <stdexcept>
+
+#include "framework/event_record.h"
+#include "host/module_library.h"
+#include "ovm/core/errors.h"
+#include "ovm/core/host_nodes.h"
+#include "ovm/core/module_node.h"
+#include "ovm/core/quantity.h"
+
+namespace ovm {
+
+ValueOverride parseValueOverride(std::string_view text) {
+    const auto equals = text.find('=');
+    if (equals == std::string_view::npos)
+        throw usageError("--set '" + std::string(text) + "': expected node.pin=value or node.pin=value@time");
+    ValueOverride override;
+    try {
+        override.target = parsePinRef(text.substr(0, equals));
+    } catch (const std::invalid_argument& error) {
+        throw usageError(std::string("--set: ") + error.what());
+    }
+    std::string_view value = text.substr(equals + 1);
+    const auto at = value.find('@');
+    if (at != std::string_view::npos) {
+        override.at = SourceText{std::string(value.substr(at + 1)), "--set " + std::string(text)};
+        value = value.substr(0, at);
+    }
+    override.value = {std::string(value), "--set " + std::string(text)};
+    return override;
+}
+
+namespace {
+
+// How the patch names the pins of a node, whatever kind of node it is.
+struct PinInfo {
+    int32_t id = -1;
+    bool output = false;
+    bool audio = true;
+    std::string unit;
+};
+
+float pinValue(const SourceText& text, const std::string& unit) {
+    try {
+        return float(toPinValue(parseQuantity(text.text), unit));
+    } catch (const std::invalid_argument& error) {
+        throw patchError(text.where + ": '" + text.text + "': " + error.what());
+    }
+}
+
+long long samplesOf(const SourceText& text, double sampleRate) {
+    try {
+        return toSamples(parseQuantity(text.text), sampleRate);
+    } catch (const std::invalid_argument& error) {
+        throw patchError(text.where + ": '" + text.text + "': " + error.what());
+    }
+}
+
+}  // namespace
+
+// Turns a patch into nodes in dependency order, with their edges, start values and schedule.
+class Engine::Builder {
+public:
+    Builder(Engine& engine, const Patch& patch, const LibraryDescription& description,
+            mp::IMpFactory2& factory, const EngineConfig& config)
+        : engine(engine), patch(patch), description(description), factory(factory), config(config) {}
+
+    void build() {
+        declareNodes();
+        applyOverrides();
+        resolveConnections();
+        const std::vector<std::size_t> order = dependencyOrder();
+        createNodes(order);
+        scheduleAutomation();
+    }
+
+private:
+    struct Declared {
+        std::string name;
+        std::string kind;  // "input", "output", "module", "multiply", "delay"
+        const ModuleDescription* module = nullptr;
+        std::map<std::string, SourceText> values;
+        std::string where;
+    };
+    struct Wire {
+        std::size_t from;
+        PinInfo fromPin;
+        std::size_t to;
+        PinInfo toPin;
+    };
+
+    void declareNodes() {
+        declared.push_back({std::string(kInputNode), "input", nullptr, {}, patch.path});
+        for (const NodeSpec& spec : patch.nodes) {
+            Declared node{spec.name, spec.type, nullptr, {}, spec.where};
+            if (spec.type == "module") {
+                node.module = description.find(spec.module);
+                if (node.module == nullptr)
+                    throw patchError(spec.where + ": node '" + spec.name + "': unknown module '" +
+                                     spec.module + "' (not in " + description.path +
+                                     "; 'ovm list' shows the modules)");
+            }
+            for (const auto& [pin, value] : spec.values) node.values[pin] = value;
+            declared.push_back(std::move(node));
+        }
+        declared.push_back({std::string(kOutputNode), "output", nullptr, {}, patch.path});
+        for (const ConnectionSpec& c : patch.connections)
+            if (c.to.node == kOutputNode)
+                outputChannels = std::max(outputChannels, channelIndex(c.to, c.where) + 1);
+        for (std::size_t i = 0; i < declared.size(); ++i) checkValues(declared[i]);
+    }
+
+    std::size_t nodeIndex(const std::string& name, const std::string& where) const {
+        for (std::size_t i = 0; i < declared.size(); ++i)
+            if (declared[i].name == name) return i;
+        throw patchError(where + ": unknown node '" + name + "'");
+    }
+
+    int32_t channelIndex(const PinRef& pin, const std::string& where) const {
+        const std::string& text = pin.pin;
+        const bool digits =
+            !text.empty() && text.size() < 4 && std::all_of(text.begin(), text.end(), ::isdigit);
+        const int number = digits ? std::stoi(text) : 0;
+        if (number < 1) throw patchError(where + ": '" + pin.text() + "': channels are numbered 1, 2, ...");
+        return number - 1;
+    }
+
+    PinInfo pinOf(const Declared& node, const PinRef& ref, const std::string& where) const {
+        if (node.kind == "input" || node.kind == "output") {
+            const int32_t channel = channelIndex(ref, where);
+            if (node.kind == "input" && channel >= config.inputChannels)
+                throw patchError(where + ": '" + ref.text() + "': the input has " +
+                                 std::to_string(config.inputChannels) + " channel(s)");
+            return {channel, node.kind == "input", true, ""};
+        }
+        if (node.kind == "multiply") {
+            if (ref.pin == "a") return {MultiplyNode::a, false, true, ""};
+            if (ref.pin == "b") return {MultiplyNode::b, false, true, ""};
+            if (ref.pin == "output") return {MultiplyNode::out, true, true, ""};
+            throw patchError(where + ": multiply node '" + node.name + "' has pins a, b and output, not '" +
+                             ref.pin + "'");
+        }
+        if (node.kind == "delay") {
+            if (ref.pin == "input") return {DelayNode::in, false, true, ""};
+            if (ref.pin == "output") return {DelayNode::out, true, true, ""};
+            throw patchError(where + ": delay node '" + node.name + "' has pins input and output, not '" +
+                             ref.pin + "'");
+        }
+        const int id = node.module->pinId(ref.pin);
+        if (id < 0)
+            throw patchError(where + ": module '" + node.module->id + "' has no pin '" + ref.pin + "'");
+        const PinDescription& pin = node.module->pins[std::size_t(id)];
+        return {id, pin.output, pin.audio, pin.unit};
+    }
+
+    // Every value must name a control pin (for modules) or a parameter (host nodes).
+    void checkValues(const Declared& node) const {
+        for (const auto& [name, value] : node.values) {
+            if (node.kind == "multiply" && name == "gain") continue;
+            if (node.kind == "delay" && name == "time") continue;
+            if (node.kind != "module")
+                throw patchError(value.where + ": " + node.kind + " node '" + node.name + "' has no value '" +
+                                 name + "' (" + (node.kind == "delay" ? "time" : "gain") + " only)");
+            const PinInfo pin = pinOf(node, {node.name, name}, value.where);
+            if (pin.audio || pin.output)
+                throw patchError(value.where + ": '" + node.name + "." + name +
+                                 "' is an audio pin: connect it instead of giving it a value");
+        }
+        if (node.kind == "delay" && node.values.count("time") == 0)
+            throw patchError(node.where + ": delay node '" + node.name + "' needs a time (e.g. \"5 ms\")");
+    }
+
+    void applyOverrides() {
+        for (const ValueOverride& o : config.overrides) {
+            if (o.at) continue;
+            const std::size_t index = nodeIndex(o.target.node, o.value.where);
+            declared[index].values[o.target.pin] = o.value;
+            checkValues(declared[index]);
+        }
+    }
+
+    void resolveConnections() {
+        std::map<std::pair<std::size_t, int32_t>, std::string> fed;
+        for (const ConnectionSpec& c : patch.connections) {
+            const std::size_t from = nodeIndex(c.from.node, c.where);
+            const std::size_t to = nodeIndex(c.to.node, c.where);
+            const PinInfo fromPin = pinOf(declared[from], c.from, c.where);
+            const PinInfo toPin = pinOf(declared[to], c.to, c.where);
+            const std::string link = "'" + c.from.text() + " -> " + c.to.text() + "'";
+            if (!fromPin.output || !fromPin.audio)
+                throw patchError(c.where + ": " + link + ": '" + c.from.text() + "' is not an audio output");
+            if (toPin.output || !toPin.audio)
+                throw patchError(c.where + ": " + link + ": '" + c.to.text() + "' is not an audio input" +
+                                 (toPin.audio ? "" : " (control pins take values, not connections)"));
+            const auto [at, fresh] = fed.emplace(std::make_pair(to, toPin.id), link);
+            if (!fresh)
+                throw patchError(c.where + ": " + link + ": '" + c.to.text() + "' is already fed by " +
+                                 at->second);
+            wires.push_back({from, fromPin, to, toPin});
+        }
+    }
+
+    std::vector<std::size_t> dependencyOrder() const {
+        std::vector<int> incoming(declared.size(), 0);
+        for (const Wire& w : wires) ++incoming[w.to];
+        std::vector<std::size_t> order;
+        std::vector<bool> placed(declared.size(), false);
+        // Declaration order among the ready nodes keeps the order stable from run to run.
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (std::size_t i = 0; i < declared.size(); ++i) {
+                if (placed[i] || incoming[i] != 0) continue;
+                placed[i] = true;
+                order.push_back(i);
+                for (const Wire& w : wires)
+                    if (w.from == i) --incoming[w.to];
+                progress = true;
+            }
+        }
+        if (order.size() != declared.size()) {
+            std::string cycle;
+            for (std::size_t i = 0; i < declared.size(); ++i)
+                if (!placed[i]) cycle += (cycle.empty() ? "" : ", ") + declared[i].name;
+            throw patchError(patch.path + ": the connections form a cycle through: " + cycle);
+        }
+        return order;
+    }
+
+    std::unique_ptr<Node> makeNode(const Declared& node) {
+        const int32_t blockSize = config.blockSize;
+        if (node.kind == "input") return std::make_unique<InputNode>(config.inputChannels, blockSize);
+        if (node.kind == "output") return std::make_unique<OutputNode>(outputChannels, blockSize);
+        if (node.kind == "multiply") {
+            const auto gain = node.values.find("gain");
+            return std::make_unique<MultiplyNode>(
+                node.name, blockSize, gain == node.values.end() ? 1.0f : pinValue(gain->second, "linear"));
+        }
+        if (node.kind == "delay")
+            return std::make_unique<DelayNode>(node.name, blockSize,
+                                               samplesOf(node.values.at("time"), config.sampleRate));
+        try {
+            return std::make_unique<ModuleNode>(node.name, factory, *node.module, blockSize,
+                                                float(config.sampleRate));
+        } catch (const host::LibraryError& error) {
+            throw libraryError(node.where + ": node '" + node.name + "': " + error.what());
+        }
+    }
+
+    void createNodes(const std::vector<std::size_t>& order) {
+        std::vector<std::size_t> position(declared.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            position[order[i]] = i;
+            engine.nodes.push_back(makeNode(declared[order[i]]));
+            engine.startEvents.push_back(startEventsFor(declared[order[i]]));
+        }
+        engine.pending.resize(engine.nodes.size());
+        for (const Wire& w : wires) {
+            Node& to = *engine.nodes[position[w.to]];
+            to.connectInput(w.toPin.id, engine.nodes[position[w.from]]->output(w.fromPin.id));
+            engine.edges.push_back({position[w.from], w.fromPin.id, position[w.to], w.toPin.id});
+        }
+        indexByName = [this, position](const std::string& name, const std::string& where) {
+            return position[nodeIndex(name, where)];
+        };
+        engine.input = static_cast<InputNode*>(engine.nodes[position.front()].get());
+        engine.output = static_cast<OutputNode*>(engine.nodes[position.back()].get());
+        engine.inputCount = config.inputChannels;
+        engine.outputCount = outputChannels;
+    }
+
+    // A module starts with every control value at position 0, then its outputs announced.
+    std::vector<NodeEvent> startEventsFor(const Declared& node) const {
+        std::vector<NodeEvent> events;
+        if (node.kind != "module") return events;
+        for (int32_t id = 0; id < int32_t(node.module->pins.size()); ++id) {
+            const PinDescription& pin = node.module->pins[std::size_t(id)];
+            if (pin.audio || pin.output) continue;
+            const auto given = node.values.find(pin.name);
+            const float value =
+                given == node.values.end() ? float(pin.defaultValue) : pinValue(given->second, pin.unit);
+            events.push_back({0, mp::kEventPinValue, id, value});
+        }
+        events.push_back({0, mp::kEventAnnounceOutputs, -1, 0});
+        return events;
+    }
+
+    void addScheduled(const PinRef& target, const SourceText& at, const SourceText& value) {
+        const std::size_t index = nodeIndex(target.node, at.where);
+        const Declared& node = declared[index];
+        if (node.kind != "module")
+            throw patchError(at.where + ": '" + target.text() +
+                             "': only module control pins can be automated");
+        const PinInfo pin = pinOf(node, target, at.where);
+        if (pin.audio || pin.output)
+            throw patchError(at.where + ": '" + target.text() + "' is not a control pin");
+        engine.schedule.push_back({samplesOf(at, config.sampleRate), indexByName(target.node, at.where),
+                                   pin.id, pinValue(value, pin.unit)});
+    }
+
+    void scheduleAutomation() {
+        for (const AutomationSpec& a : patch.automation) addScheduled(a.target, a.at, a.value);
+        for (const ValueOverride& o : config.overrides)
+            if (o.at) addScheduled(o.target, *o.at, o.value);
+        std::stable_sort(
+            engine.schedule.begin(), engine.schedule.end(),
+            [](const ScheduledValue& a, const ScheduledValue& b) { return a.sample < b.sample; });
+    }
+
+    Engine& engine;
+    const Patch& patch;
+    const LibraryDescription& description;
+    mp::IMpFactory2& factory;
+    const EngineConfig& config;
+    std::vector<Declared> declared;
+    std::vector<Wire> wires;
+    int32_t outputChannels = 0;
+    std::function<std::size_t(const std::string&, const std::string&)> indexByName;
+};
+
+Engine::Engine(const Patch& patch, const LibraryDescription& description, mp::IMpFactory2& factory,
+               const EngineConfig& config) {
+    if (config.blockSize < 1) throw usageError("the block size must be at least 1");
+    if (!(config.sampleRate > 0)) throw usageError("the sample rate must be above 0");
+    Builder(*this, patch, description, factory, config).build();
+    changes.reserve(256);
+}
+
+Engine::~Engine() = default;
+
+int32_t Engine::inputChannels() const { return inputCount; }
+int32_t Engine::outputChannels() const { return outputCount; }
+float* Engine::inputChannel(int32_t index) { return input->channel(index); }
+const float* Engine::outputChannel(int32_t index) const { return output->channel(index); }
+
+const float* Engine::tap(const PinRef& pin) const {
+    for (const auto& node : nodes) {
+        if (node->name() != pin.node) continue;
+        const int32_t id = node->outputId(pin.pin);
+        return id >= 0 ? node->output(id) : nullptr;
+    }
+    return nullptr;
+}
+
+std::vector<Engine::NodeReport> Engine::nodeStats() const {
+    std::vector<NodeReport> reports;
+    for (const auto& node : nodes)
+        if (dynamic_cast<const ModuleNode*>(node.get()) != nullptr)
+            reports.push_back({node->name(), node->stats()});
+    return reports;
+}
+
+void Engine::processBlock(int32_t count) {
+    if (now == 0)
+        for (std::size_t i = 0; i < nodes.size(); ++i) pending[i] = startEvents[i];
+    for (; nextScheduled < schedule.size() && schedule[nextScheduled].sample < now + count; ++nextScheduled) {
+        const ScheduledValue& s = schedule[nextScheduled];
+        pending[s.node].push_back(
+            {int32_t(std::max(0LL, s.sample - now)), mp::kEventPinValue, s.pinId, s.value});
+    }
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        std::stable_sort(pending[i].begin(), pending[i].end(),
+                         [](const NodeEvent& a, const NodeEvent& b) { return a.position < b.position; });
+        changes.clear();
+        nodes[i]->process(count, pending[i], changes);
+        pending[i].clear();
+        deliver(i, changes);
+    }
+    now += count;
+}
+
+// A node's streaming changes reach every input its outputs feed, at the same positions.
+void Engine::deliver(std::size_t node, const std::vector<StreamingChange>& nodeChanges) {
+    for (const StreamingChange& change : nodeChanges)
+        for (const Edge& edge : edges)
+            if (edge.fromNode == node && edge.fromPin == change.pinId)
+                pending[edge.toNode].push_back(
+                    {change.position, change.streaming ? mp::kEventStreamingOn : mp::kEventStreamingOff,
+                     edge.toPin, 0});
+}
+
+}  // namespace ovm

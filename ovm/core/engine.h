@@ -1,0 +1,91 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "factory/factory_interfaces.h"
+#include "ovm/core/module_description.h"
+#include "ovm/core/node.h"
+#include "ovm/core/patch.h"
+
+namespace ovm {
+
+class InputNode;
+class OutputNode;
+
+// A value given on the command line: node.pin=value, or node.pin=value@time.
+struct ValueOverride {
+    PinRef target;
+    SourceText value;
+    std::optional<SourceText> at;
+};
+ValueOverride parseValueOverride(std::string_view text);
+
+struct EngineConfig {
+    int32_t blockSize = 64;
+    double sampleRate = 48000;
+    int32_t inputChannels = 1;
+    std::vector<ValueOverride> overrides;
+};
+
+// Runs a patch block by block: nodes in dependency order, each connected audio input reading
+// its upstream buffer, streaming changes passed downstream as events at their positions in
+// the same block, control values and automation as sample-accurate value events. A module
+// that asked to sleep is not called until an event is due for it.
+class Engine {
+public:
+    // Throws ovm::Error: patch class for what the patch gets wrong, library class when the
+    // library refuses a module.
+    Engine(const Patch& patch, const LibraryDescription& description, mp::IMpFactory2& factory,
+           const EngineConfig& config);
+    ~Engine();
+
+    int32_t inputChannels() const;
+    int32_t outputChannels() const;
+    // Fill before processBlock.
+    float* inputChannel(int32_t index);
+    void processBlock(int32_t count);
+    const float* outputChannel(int32_t index) const;
+    // The buffer of any node's audio output, e.g. a gain signal to plot; null when absent.
+    const float* tap(const PinRef& pin) const;
+
+    struct NodeReport {
+        std::string name;
+        NodeStats stats;
+    };
+    std::vector<NodeReport> nodeStats() const;
+
+private:
+    struct Edge {
+        std::size_t fromNode;
+        int32_t fromPin;
+        std::size_t toNode;
+        int32_t toPin;
+    };
+    struct ScheduledValue {
+        long long sample;
+        std::size_t node;
+        int32_t pinId;
+        float value;
+    };
+    class Builder;
+
+    void deliver(std::size_t node, const std::vector<StreamingChange>& changes);
+
+    std::vector<std::unique_ptr<Node>> nodes;  // in dependency order
+    InputNode* input = nullptr;
+    OutputNode* output = nullptr;
+    std::vector<Edge> edges;
+    std::vector<std::vector<NodeEvent>> pending;      // per node, for the current block
+    std::vector<std::vector<NodeEvent>> startEvents;  // per node, for the first block
+    std::vector<ScheduledValue> schedule;             // ascending sample
+    std::size_t nextScheduled = 0;
+    std::vector<StreamingChange> changes;
+    long long now = 0;
+    int32_t inputCount = 0;
+    int32_t outputCount = 0;
+};
+
+}  // namespace ovm

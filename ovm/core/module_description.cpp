@@ -1,0 +1,77 @@
+#include "ovm/core/module_description.h"
+
+#include <toml++/toml.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ovm/core/errors.h"
+#include "ovm/core/toml_fields.h"
+
+namespace ovm {
+
+int ModuleDescription::pinId(std::string_view pinName) const {
+    for (std::size_t i = 0; i < pins.size(); ++i)
+        if (pins[i].name == pinName) return int(i);
+    return -1;
+}
+
+const ModuleDescription* LibraryDescription::find(std::string_view idOrName) const {
+    for (const auto& module : modules)
+        if (module.id == idOrName || module.name == idOrName) return &module;
+    return nullptr;
+}
+
+std::string descriptionPathFor(const std::string& libraryPath) {
+    return std::filesystem::path(libraryPath).replace_extension(".toml").string();
+}
+
+namespace {
+
+PinDescription readPin(const TomlFields& pin) {
+    PinDescription d;
+    d.name = pin.requiredString("name");
+    const std::string direction = pin.requiredString("direction");
+    if (direction != "in" && direction != "out") pin.fail("direction", "must be \"in\" or \"out\"");
+    d.output = direction == "out";
+    const std::string datatype = pin.requiredString("datatype");
+    if (datatype != "audio" && datatype != "float") pin.fail("datatype", "must be \"audio\" or \"float\"");
+    d.audio = datatype == "audio";
+    d.unit = pin.optionalString("unit").value_or("");
+    d.defaultValue = pin.optionalNumber("default").value_or(0.0);
+    return d;
+}
+
+ModuleDescription readModule(const TomlFields& module) {
+    ModuleDescription d;
+    d.id = module.requiredString("id");
+    d.name = module.optionalString("name").value_or(d.id);
+    d.summary = module.optionalString("summary").value_or("");
+    for (const TomlFields& pin : module.tables("pin")) d.pins.push_back(readPin(pin));
+    return d;
+}
+
+}  // namespace
+
+LibraryDescription parseLibraryDescription(std::string_view text, const std::string& path) {
+    const TomlFields root = TomlFields::parse(text, path, ExitCode::library);
+    LibraryDescription description;
+    description.path = path;
+    description.libraryName = root.optionalString("library").value_or("");
+    for (const TomlFields& module : root.tables("module")) description.modules.push_back(readModule(module));
+    if (description.modules.empty()) root.fail("module", "the description lists no modules");
+    return description;
+}
+
+LibraryDescription readLibraryDescription(const std::string& libraryPath) {
+    const std::string path = descriptionPathFor(libraryPath);
+    std::ifstream in(path);
+    if (!in)
+        throw libraryError("no module description for '" + libraryPath + "': cannot read '" + path + "'");
+    std::stringstream text;
+    text << in.rdbuf();
+    return parseLibraryDescription(text.str(), path);
+}
+
+}  // namespace ovm

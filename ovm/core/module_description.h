@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ovm {
+
+struct PinDescription {
+    std::string name;
+    bool output = false;
+    bool audio = true;  // else a float control value
+    std::string unit;   // "linear", "ms", or empty
+    double defaultValue = 0;
+};
+
+struct ModuleDescription {
+    std::string id;    // the identifier the factory creates it by
+    std::string name;  // a short name for people and patches
+    std::string summary;
+    std::vector<PinDescription> pins;  // in pin-id order
+
+    // The pin's id, or -1.
+    int pinId(std::string_view pinName) const;
+};
+
+// What a module library's description file says: the binary interface itself cannot list
+// modules or name pins, so each library ships one beside it (same base name, ".toml").
+struct LibraryDescription {
+    std::string path;  // the description file
+    std::string libraryName;
+    std::vector<ModuleDescription> modules;
+
+    // By identifier or short name; null when neither matches.
+    const ModuleDescription* find(std::string_view idOrName) const;
+};
+
+std::string descriptionPathFor(const std::string& libraryPath);
+
+// Throws ovm::Error (library class) naming the file, line and field that is wrong.
+LibraryDescription readLibraryDescription(const std::string& libraryPath);
+LibraryDescription parseLibraryDescription(std::string_view text, const std::string& path);
+
+}  // namespace ovm

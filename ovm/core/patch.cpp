@@ -1,0 +1,131 @@
+#include "ovm/core/patch.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "ovm/core/errors.h"
+#include "ovm/core/quantity.h"
+#include "ovm/core/toml_fields.h"
+
+namespace ovm {
+
+const NodeSpec* Patch::findNode(std::string_view name) const {
+    for (const auto& node : nodes)
+        if (node.name == name) return &node;
+    return nullptr;
+}
+
+PinRef parsePinRef(std::string_view text) {
+    const auto dot = text.find('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == text.size() ||
+        text.find('.', dot + 1) != std::string_view::npos)
+        throw std::invalid_argument("'" + std::string(text) + "' is not of the form node.pin");
+    return {std::string(text.substr(0, dot)), std::string(text.substr(dot + 1))};
+}
+
+namespace {
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+PinRef pinRefAt(const TomlFields& fields, std::string_view key, std::string_view text) {
+    try {
+        return parsePinRef(trim(text));
+    } catch (const std::invalid_argument& error) {
+        fields.fail(key, error.what());
+    }
+}
+
+NodeSpec readNode(const std::string& name, const TomlFields& fields) {
+    if (name == kInputNode || name == kOutputNode)
+        fields.fail("", "'" + name + "' is the host's own node and cannot be declared");
+    NodeSpec node;
+    node.name = name;
+    node.where = fields.where();
+    node.type = fields.optionalString("type").value_or("module");
+    if (node.type != "module" && node.type != "multiply" && node.type != "delay")
+        fields.fail("type", "must be \"module\", \"multiply\" or \"delay\"");
+    if (node.type == "module") node.module = fields.requiredString("module");
+    for (const auto& [key, value] : fields.table()) {
+        const std::string pin(key.str());
+        if (pin == "type" || pin == "module") continue;
+        node.values.push_back({pin, {*fields.optionalQuantity(pin), fields.where(pin)}});
+    }
+    return node;
+}
+
+ConnectionSpec readConnection(const TomlFields& fields, std::string_view text) {
+    const auto arrow = text.find("->");
+    if (arrow == std::string_view::npos)
+        fields.fail("connections", "'" + std::string(text) + "' is not of the form \"node.pin -> node.pin\"");
+    return {pinRefAt(fields, "connections", text.substr(0, arrow)),
+            pinRefAt(fields, "connections", text.substr(arrow + 2)), fields.where("connections")};
+}
+
+AutomationSpec readAutomation(const TomlFields& fields) {
+    fields.allowOnly({"at", "set", "value"});
+    const auto at = fields.optionalQuantity("at");
+    const auto value = fields.optionalQuantity("value");
+    if (!at) fields.fail("at", "missing (when the value is set, e.g. \"2.5 s\")");
+    if (!value) fields.fail("value", "missing");
+    return {pinRefAt(fields, "set", fields.requiredString("set")),
+            {*at, fields.where("at")},
+            {*value, fields.where("value")}};
+}
+
+// A level as a linear factor: "-1 dB" or a plain positive number.
+double readCeiling(const TomlFields& root, const std::string& text) {
+    double level = 0;
+    try {
+        level = toPinValue(parseQuantity(text), "linear");
+    } catch (const std::invalid_argument& error) {
+        root.fail("ceiling", error.what());
+    }
+    if (!(level > 0)) root.fail("ceiling", "must be a level above 0 (e.g. \"-1 dB\")");
+    return level;
+}
+
+}  // namespace
+
+Patch parsePatch(std::string_view text, const std::string& path) {
+    const TomlFields root = TomlFields::parse(text, path, ExitCode::patch);
+    root.allowOnly({"library", "block_size", "ceiling", "connections", "nodes", "automation", "plot"});
+    Patch patch;
+    patch.path = path;
+    patch.library = root.requiredString("library");
+    patch.libraryWhere = root.where("library");
+    if (const auto blockSize = root.optionalInteger("block_size")) {
+        if (*blockSize < 1 || *blockSize > 65536) root.fail("block_size", "must be between 1 and 65536");
+        patch.blockSize = int(*blockSize);
+    }
+    if (const auto ceiling = root.optionalQuantity("ceiling")) patch.ceiling = readCeiling(root, *ceiling);
+    for (const auto& [name, fields] : root.namedTables("nodes"))
+        patch.nodes.push_back(readNode(name, fields));
+    for (const std::string& connection : root.stringArray("connections"))
+        patch.connections.push_back(readConnection(root, connection));
+    for (const TomlFields& automation : root.tables("automation"))
+        patch.automation.push_back(readAutomation(automation));
+    if (root.table().contains("plot")) {
+        const toml::table* plot = root.table().get("plot")->as_table();
+        if (plot == nullptr) root.fail("plot", "must be a table");
+        const TomlFields fields(nullptr, *plot, path, "plot", ExitCode::patch);
+        fields.allowOnly({"gain"});
+        if (const auto gain = fields.optionalString("gain")) patch.plotGain = pinRefAt(fields, "gain", *gain);
+    }
+    return patch;
+}
+
+Patch readPatch(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw patchError("cannot read patch '" + path + "'");
+    std::stringstream text;
+    text << in.rdbuf();
+    return parsePatch(text.str(), path);
+}
+
+}  // namespace ovm

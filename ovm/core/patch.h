@@ -1,0 +1,69 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ovm {
+
+// A value as the patch (or the command line) wrote it, with where it was written.
+struct SourceText {
+    std::string text;
+    std::string where;  // "file:line" or "--set"
+};
+
+// "node.pin", as connections, automation and --set name a pin.
+struct PinRef {
+    std::string node;
+    std::string pin;
+    std::string text() const { return node + "." + pin; }
+};
+
+struct NodeSpec {
+    std::string name;
+    std::string type;    // "module", "multiply" or "delay"
+    std::string module;  // for modules: identifier or short name in the library's description
+    std::vector<std::pair<std::string, SourceText>> values;  // pin (or parameter) name and value
+    std::string where;
+};
+
+struct ConnectionSpec {
+    PinRef from;
+    PinRef to;
+    std::string where;
+};
+
+struct AutomationSpec {
+    PinRef target;
+    SourceText at;
+    SourceText value;
+};
+
+// A patch file: the module library, the nodes, their wiring and the automation. The nodes
+// "input" (pins 1, 2, ... : the input file's channels) and "output" (pins 1, 2, ... : the
+// output file's channels) belong to the host and are not declared.
+struct Patch {
+    std::string path;
+    std::string library;  // as written; resolved against the patch's folder
+    std::string libraryWhere;
+    std::optional<int> blockSize;
+    std::vector<NodeSpec> nodes;
+    std::vector<ConnectionSpec> connections;
+    std::vector<AutomationSpec> automation;
+    std::optional<PinRef> plotGain;  // a gain signal the plot shows as gain reduction
+    std::optional<double> ceiling;   // linear level no output sample may exceed
+
+    const NodeSpec* findNode(std::string_view name) const;
+};
+
+inline constexpr std::string_view kInputNode = "input";
+inline constexpr std::string_view kOutputNode = "output";
+
+// Throw ovm::Error (patch class) naming the file, line and field.
+Patch readPatch(const std::string& path);
+Patch parsePatch(std::string_view text, const std::string& path);
+// "node.pin"; throws std::invalid_argument when it is not of that form.
+PinRef parsePinRef(std::string_view text);
+
+}  // namespace ovm

@@ -1,0 +1,73 @@
+#include "ovm/core/quantity.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace ovm {
+
+namespace {
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+[[noreturn]] void reject(const std::string& why) { throw std::invalid_argument(why); }
+
+}  // namespace
+
+Quantity parseQuantity(std::string_view text) {
+    const std::string_view body = trim(text);
+    if (body.empty()) reject("empty value");
+    double number = 0;
+    const char* begin = body.data();
+    const char* end = body.data() + body.size();
+    // One sign at most: from_chars takes '-' itself, so a '+' must not be followed by another.
+    if (*begin == '+' && ++begin != end && (*begin == '-' || *begin == '+')) reject("not a number");
+    const auto [stop, error] = std::from_chars(begin, end, number);
+    if (error != std::errc()) reject("not a number");
+    if (!std::isfinite(number)) reject("not a finite number");
+    return {number, lower(trim(std::string_view(stop, std::size_t(end - stop))))};
+}
+
+double toPinValue(const Quantity& q, std::string_view pinUnit) {
+    if (pinUnit == "linear") {
+        if (q.unit.empty()) return q.number;
+        if (q.unit == "db" || q.unit == "dbfs") return std::pow(10.0, q.number / 20.0);
+        if (q.unit == "%") return q.number / 100.0;
+        reject("a level takes a plain number, dB or %");
+    }
+    if (pinUnit == "ms") {
+        if (q.unit.empty() || q.unit == "ms") return q.number;
+        if (q.unit == "s") return q.number * 1000.0;
+        reject("a time takes ms or s");
+    }
+    if (!q.unit.empty()) reject("this pin takes a plain number");
+    return q.number;
+}
+
+long long toSamples(const Quantity& q, double sampleRate) {
+    if (q.number < 0) reject("a time cannot be negative");
+    double samples = 0;
+    if (q.unit.empty() || q.unit == "s")
+        samples = q.number * sampleRate;
+    else if (q.unit == "ms")
+        samples = q.number * sampleRate / 1000.0;
+    else if (q.unit == "samples" || q.unit == "sample" || q.unit == "smp")
+        samples = q.number;
+    else
+        reject("a time takes s, ms or samples");
+    if (samples > 9.0e15) reject("time too large");
+    return std::llround(samples);
+}
+
+}  // namespace ovm

@@ -1,0 +1,261 @@
+// ovm end to end: the demo's promise, reruns, sleep and wake, automation, and bad input.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "ovm/core/audio_file.h"
+#include "tests/ovm/ovm_runner.h"
+
+namespace ovm_testing {
+namespace {
+
+constexpr double kRate = 48000;
+
+// A patch with one module between input.1 and output.1.
+std::string singleModulePatch(const std::string& module, const std::string& values,
+                              const std::string& wiring) {
+    return "library = \"" + std::string(DYNAMICS_LIBRARY_PATH) + "\"\nconnections = [" + wiring +
+           "]\n[nodes.m]\nmodule = \"" + module + "\"\n" + values;
+}
+
+void writeMono(const std::string& path, const std::vector<float>& samples) {
+    ovm::writeAudioFile(path, samples, 1, kRate, true);
+}
+
+TEST(OvmDemo, LimiterHoldsItsCeiling) {
+    const std::string folder = freshFolder("demo");
+    const CommandResult result = runOvm({"demo", folder, "--seconds", "2"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("input peak"), std::string::npos);
+    EXPECT_NE(result.out.find("held"), std::string::npos);
+    for (const char* file : {"/input.wav", "/output.wav", "/levels.png", "/report.json"})
+        EXPECT_TRUE(exists(folder + file)) << file;
+
+    const double ceiling = std::pow(10.0, -1.0 / 20.0);
+    float inputPeak = 0, outputPeak = 0;
+    for (float x : readInterleaved(folder + "/input.wav")) inputPeak = std::max(inputPeak, std::fabs(x));
+    for (float y : readInterleaved(folder + "/output.wav")) outputPeak = std::max(outputPeak, std::fabs(y));
+    EXPECT_GT(inputPeak, 2.0f);  // well above 0 dBFS
+    EXPECT_LE(outputPeak, ceiling);
+    EXPECT_GT(outputPeak, 0.99 * ceiling);  // it limits, it does not just attenuate
+
+    // Without --overwrite a second demo leaves the first one's files alone.
+    EXPECT_EQ(runOvm({"demo", folder, "--seconds", "1"}).exitCode, 6);
+}
+
+// A patch's ceiling is checked on every run: a knee set above it breaks the promise, which
+// fails the run but keeps the output for inspection.
+TEST(OvmRun, BrokenCeilingFailsTheRunAndKeepsTheOutput) {
+    const std::string folder = freshFolder("ceiling");
+    const std::string input = folder + "/in.wav";
+    ovm::writeAudioFile(input, std::vector<float>(9600, 1.5f), 2, kRate, true);
+    const std::string patch = std::string(EXAMPLES_DIR) + "/limiter.toml";
+    const CommandResult broken =
+        runOvm({"run", patch, input, folder + "/out.wav", "--set", "knee.threshold=0 dB"});
+    EXPECT_EQ(broken.exitCode, 7);
+    EXPECT_NE(broken.err.find("above the patch's ceiling of -1 dBFS"), std::string::npos) << broken.err;
+    EXPECT_TRUE(exists(folder + "/out.wav"));
+    EXPECT_EQ(runOvm({"run", patch, input, folder + "/kept.wav"}).exitCode, 0);
+}
+
+TEST(OvmRun, SameInputGivesTheSameBytesWhateverTheBlockSize) {
+    const std::string folder = freshFolder("rerun");
+    ASSERT_EQ(runOvm({"demo", folder, "--seconds", "1"}).exitCode, 0);
+    const std::string patch = std::string(EXAMPLES_DIR) + "/limiter.toml";
+    const std::string input = folder + "/input.wav";
+    ASSERT_EQ(runOvm({"run", patch, input, folder + "/a.wav", "--tail", "20ms"}).exitCode, 0);
+    ASSERT_EQ(runOvm({"run", patch, input, folder + "/b.wav", "--tail", "20ms"}).exitCode, 0);
+    ASSERT_EQ(runOvm({"run", patch, input, folder + "/c.wav", "--tail", "20ms", "-b", "37"}).exitCode, 0);
+    EXPECT_EQ(readText(folder + "/a.wav"), readText(folder + "/b.wav"));
+    EXPECT_EQ(readInterleaved(folder + "/a.wav"), readInterleaved(folder + "/c.wav"));
+}
+
+TEST(OvmRun, ModuleSleepsThroughSilenceAndWakesWhenTheSignalReturns) {
+    const std::string folder = freshFolder("sleep");
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<float> input(std::size_t(0.7 * kRate), 0.0f);
+    for (std::size_t i = 0; i < input.size(); ++i)
+        if (i < 9600 || i >= 24000) input[i] = noise(random);
+    writeMono(folder + "/in.wav", input);
+    writeText(
+        folder + "/p.toml",
+        singleModulePatch("Orin Peak", "",
+                          "\"input.1 -> m.inputA\", \"input.1 -> m.inputB\", \"m.output -> output.1\""));
+    const CommandResult result = runOvm(
+        {"run", folder + "/p.toml", folder + "/in.wav", folder + "/out.wav", "--report", folder + "/r.json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto report = nlohmann::json::parse(readText(folder + "/r.json"));
+    EXPECT_GE(report["nodes"]["m"]["sleeps"].get<int>(), 1);
+    EXPECT_GE(report["nodes"]["m"]["wakes"].get<int>(), 1);
+    EXPECT_GT(report["nodes"]["m"]["blocks_asleep"].get<int>(), 100);
+    // Sleeping changed nothing: the output is |x| at every sample.
+    const std::vector<float> output = readInterleaved(folder + "/out.wav");
+    ASSERT_EQ(output.size(), input.size());
+    for (std::size_t i = 0; i < input.size(); ++i)
+        ASSERT_EQ(output[i], std::fabs(input[i])) << "sample " << i;
+}
+
+TEST(OvmRun, AutomationTakesEffectAtItsExactSample) {
+    const std::string folder = freshFolder("automation");
+    writeMono(folder + "/in.wav", std::vector<float>(48000, 1.0f));
+    writeText(folder + "/p.toml",
+              singleModulePatch("Orin Hard Knee", "threshold = 0.5\n",
+                                "\"input.1 -> m.input\", \"m.output -> output.1\"") +
+                  "[[automation]]\nat = \"0.25 s\"\nset = \"m.threshold\"\nvalue = \"-12 dB\"\n");
+    const CommandResult result = runOvm({"run", folder + "/p.toml", folder + "/in.wav", folder + "/out.wav",
+                                         "--set", "m.threshold=0.125@30001samples", "-b", "100"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<float> out = readInterleaved(folder + "/out.wav");
+    const float minus12 = float(std::pow(10.0, -12.0 / 20.0));
+    EXPECT_EQ(out[11999], 0.5f);
+    EXPECT_EQ(out[12000], minus12);
+    EXPECT_EQ(out[30000], minus12);
+    EXPECT_EQ(out[30001], 0.125f);
+    EXPECT_EQ(out.back(), 0.125f);
+}
+
+struct BadInput {
+    std::string name;
+    std::string patch;                   // empty: the limiter example
+    std::vector<std::string> arguments;  // after PATCH IN OUT
+    int exitCode;
+    std::string message;
+    bool goodInput = true;
+};
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const BadInput& c, std::ostream* out) { *out << c.name; }
+
+class OvmBadInput : public testing::TestWithParam<BadInput> {};
+
+TEST_P(OvmBadInput, GivesOneClearMessageAndNoOutput) {
+    const BadInput& c = GetParam();
+    const std::string folder = freshFolder("bad-" + c.name);
+    const std::string input = folder + "/in.wav";
+    if (c.goodInput)
+        writeMono(input, std::vector<float>(4800, 0.25f));
+    else
+        writeText(input, "this is not audio\n");
+    const std::string patch = c.patch.empty() ? "" : folder + "/p.toml";
+    if (!patch.empty()) writeText(patch, c.patch);
+    std::vector<std::string> arguments = {"run", patch, input, folder + "/out.wav"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const CommandResult result = runOvm(arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_FALSE(exists(folder + "/out.wav"));
+}
+
+const std::string kWire = "\"input.1 -> m.input\", \"m.output -> output.1\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OvmBadInput,
+    testing::Values(
+        BadInput{"not-audio", singleModulePatch("Orin Integrator", "", kWire), {}, 3, "as audio", false},
+        BadInput{"unknown-module",
+                 singleModulePatch("Orin Compressor", "", kWire),
+                 {},
+                 5,
+                 "p.toml:3: node 'm': unknown module"},
+        BadInput{"unknown-pin",
+                 singleModulePatch("Orin Integrator", "", "\"input.1 -> m.in\""),
+                 {},
+                 5,
+                 "has no pin 'in'"},
+        BadInput{"wrong-kinds",
+                 singleModulePatch("Orin Hard Knee", "", "\"input.1 -> m.threshold\""),
+                 {},
+                 5,
+                 "is not an audio input (control pins take values"},
+        BadInput{
+            "cycle",
+            singleModulePatch("Orin Peak", "[nodes.n]\nmodule = \"Orin Hard Knee\"\n",
+                              "\"m.output -> n.input\", \"n.output -> m.inputA\", \"n.output -> output.1\""),
+            {},
+            5,
+            "cycle through: m, n"},
+        BadInput{"bad-ceiling", "library = \"x\"\nceiling = \"-1 ms\"\n", {}, 5, "'ceiling'"},
+        BadInput{"bad-unit",
+                 singleModulePatch("Orin Hard Knee", "threshold = \"-1 dBu\"\n", kWire),
+                 {},
+                 5,
+                 "p.toml:5: '-1 dBu': a level takes a plain number, dB or %"},
+        BadInput{"bad-number",
+                 singleModulePatch("Orin Hard Knee", "threshold = \"loud\"\n", kWire),
+                 {},
+                 5,
+                 "'loud': not a number"},
+        BadInput{"syntax", "library = \"x\"\nconnections = [\n", {}, 5, "p.toml:2:"},
+        BadInput{
+            "misspelt-key", "library = \"x\"\nconection = []\n", {}, 5, "p.toml:2: 'conection': unknown key"},
+        BadInput{"not-a-library", "library = \"/etc/hostname\"\n", {}, 4, "is not a loadable module library"},
+        BadInput{"no-entry-point",
+                 "library = \"" + std::string(NO_ENTRY_POINT_FIXTURE) + "\"\n",
+                 {},
+                 4,
+                 "does not export MP_GetFactory"},
+        BadInput{"bad-set",
+                 singleModulePatch("Orin Integrator", "", kWire),
+                 {"--set", "m.input=1"},
+                 5,
+                 "is an audio pin"},
+        BadInput{"bad-block-size",
+                 singleModulePatch("Orin Integrator", "", kWire),
+                 {"-b", "0"},
+                 2,
+                 "--block-size"}),
+    [](const testing::TestParamInfo<BadInput>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+TEST(OvmRun, MissingFilesAndProtectedOutputs) {
+    const std::string folder = freshFolder("files");
+    const std::string patch = std::string(EXAMPLES_DIR) + "/limiter.toml";
+    const std::string input = folder + "/in.wav";
+    ovm::writeAudioFile(input, std::vector<float>(960, 0.5f), 2, kRate, true);
+
+    CommandResult missing = runOvm({"run", patch, folder + "/nothing.wav", folder + "/out.wav"});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_NE(missing.err.find("nothing.wav': no such file"), std::string::npos) << missing.err;
+
+    CommandResult overInput = runOvm({"run", patch, input, input, "--overwrite"});
+    EXPECT_EQ(overInput.exitCode, 6);
+    EXPECT_NE(overInput.err.find("over the input"), std::string::npos);
+
+    writeText(folder + "/kept.wav", "precious");
+    CommandResult existing = runOvm({"run", patch, input, folder + "/kept.wav"});
+    EXPECT_EQ(existing.exitCode, 6);
+    EXPECT_EQ(readText(folder + "/kept.wav"), "precious");
+    EXPECT_EQ(runOvm({"run", patch, input, folder + "/kept.wav", "--overwrite"}).exitCode, 0);
+    EXPECT_NE(readText(folder + "/kept.wav"), "precious");
+
+    EXPECT_EQ(runOvm({"run", patch}).exitCode, 2);
+    EXPECT_EQ(runOvm({"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(runOvm({"run", "--help"}).exitCode, 0);
+}
+
+TEST(OvmList, ConfirmsEveryDescribedModule) {
+    const CommandResult text = runOvm({"list"});
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out.find("NOT CREATED"), std::string::npos);
+    const CommandResult json = runOvm({"list", "--json"});
+    const auto listing = nlohmann::json::parse(json.out);
+    EXPECT_EQ(listing["modules"].size(), 7u);
+    for (const auto& module : listing["modules"]) EXPECT_TRUE(module["created"].get<bool>()) << module["id"];
+
+    const CommandResult info = runOvm({"info", "smoother", "--json"});
+    ASSERT_EQ(info.exitCode, 0);
+    EXPECT_EQ(nlohmann::json::parse(info.out)["pins"][0]["unit"], "ms");
+    EXPECT_EQ(runOvm({"info", "nonesuch"}).exitCode, 2);
+    EXPECT_EQ(runOvm({"list", NO_ENTRY_POINT_FIXTURE}).exitCode, 4);
+}
+
+}  // namespace
+}  // namespace ovm_testing

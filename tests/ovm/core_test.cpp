@@ -1,0 +1,103 @@
+// The pieces of ovm below the command line: values with units, the patch reader, and the
+// library's description checked against the library itself.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "host/plugin_instance.h"
+#include "ovm/core/engine.h"
+#include "ovm/core/errors.h"
+#include "ovm/core/module_description.h"
+#include "ovm/core/patch.h"
+#include "ovm/core/quantity.h"
+#include "tests/support/dynamics_library.h"
+
+namespace {
+
+using ovm::parseQuantity;
+
+TEST(Quantity, ConvertsUnitsForThePinThatTakesThem) {
+    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("-6 dB"), "linear"), std::pow(10.0, -6.0 / 20.0));
+    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("0.5"), "linear"), 0.5);
+    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity(" 50 % "), "linear"), 0.5);
+    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("5 ms"), "ms"), 5.0);
+    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("0.25s"), "ms"), 250.0);
+    EXPECT_THROW(ovm::toPinValue(parseQuantity("5 ms"), "linear"), std::invalid_argument);
+    EXPECT_THROW(ovm::toPinValue(parseQuantity("1 dB"), ""), std::invalid_argument);
+    for (const char* bad : {"", "dB", "1e999", "nan", "--1", "+-2"})
+        EXPECT_THROW(parseQuantity(bad), std::invalid_argument) << bad;
+}
+
+TEST(Quantity, TimesBecomeSampleCounts) {
+    EXPECT_EQ(ovm::toSamples(parseQuantity("2.5s"), 48000), 120000);
+    EXPECT_EQ(ovm::toSamples(parseQuantity("2.5"), 48000), 120000);
+    EXPECT_EQ(ovm::toSamples(parseQuantity("5 ms"), 44100), 221);
+    EXPECT_EQ(ovm::toSamples(parseQuantity("30001 samples"), 48000), 30001);
+    EXPECT_THROW(ovm::toSamples(parseQuantity("-1 s"), 48000), std::invalid_argument);
+    EXPECT_THROW(ovm::toSamples(parseQuantity("3 beats"), 48000), std::invalid_argument);
+}
+
+std::string patchErrorOf(const std::string& text) {
+    try {
+        ovm::parsePatch(text, "p.toml");
+    } catch (const ovm::Error& error) {
+        EXPECT_EQ(error.code(), ovm::ExitCode::patch);
+        return error.what();
+    }
+    return "parsed";
+}
+
+TEST(PatchReader, NamesTheLineAndFieldOfEveryMistake) {
+    EXPECT_EQ(patchErrorOf("connections = []\n"), "p.toml:1: 'library': missing (a text is required)");
+    EXPECT_EQ(patchErrorOf("library = \"x\"\nconnections = [\"a.b -> c\"]\n"),
+              "p.toml:2: 'connections': 'c' is not of the form node.pin");
+    EXPECT_EQ(patchErrorOf("library = \"x\"\n[nodes.input]\nmodule = \"m\"\n"),
+              "p.toml:2: 'input': 'input' is the host's own node and cannot be declared");
+    EXPECT_EQ(patchErrorOf("library = \"x\"\n[nodes.d]\ntype = \"echo\"\n"),
+              "p.toml:3: 'd.type': must be \"module\", \"multiply\" or \"delay\"");
+    EXPECT_EQ(patchErrorOf("library = \"x\"\nblock_size = 0\n"),
+              "p.toml:2: 'block_size': must be between 1 and 65536");
+    EXPECT_EQ(patchErrorOf("library = \"x\"\n[[automation]]\nset = \"a.b\"\nvalue = 1\n"),
+              "p.toml:2: 'automation[1].at': missing (when the value is set, e.g. \"2.5 s\")");
+}
+
+TEST(PatchReader, ReadsTheLimiterExample) {
+    const ovm::Patch patch = ovm::readPatch(std::string(EXAMPLES_DIR) + "/limiter.toml");
+    EXPECT_EQ(patch.library, "Dynamics.ovm");
+    EXPECT_EQ(patch.nodes.size(), 8u);
+    EXPECT_EQ(patch.connections.size(), 13u);
+    ASSERT_TRUE(patch.ceiling);
+    EXPECT_DOUBLE_EQ(*patch.ceiling, std::pow(10.0, -1.0 / 20.0));
+    ASSERT_TRUE(patch.plotGain);
+    EXPECT_EQ(patch.plotGain->text(), "smooth.output");
+}
+
+TEST(ValueOverride, ParsesValueAndTime) {
+    const ovm::ValueOverride plain = ovm::parseValueOverride("knee.threshold=-3 dB");
+    EXPECT_EQ(plain.target.text(), "knee.threshold");
+    EXPECT_EQ(plain.value.text, "-3 dB");
+    EXPECT_FALSE(plain.at);
+    const ovm::ValueOverride timed = ovm::parseValueOverride("smooth.time=10ms@2.5s");
+    EXPECT_EQ(timed.value.text, "10ms");
+    EXPECT_EQ(timed.at->text, "2.5s");
+    EXPECT_THROW(ovm::parseValueOverride("knee.threshold"), ovm::Error);
+    EXPECT_THROW(ovm::parseValueOverride("threshold=1"), ovm::Error);
+}
+
+// The description shipped beside Dynamics.ovm matches the library: every module is created
+// through the factory, and exactly its described audio pins take buffers.
+TEST(LibraryDescription, MatchesDynamicsLibrary) {
+    const ovm::LibraryDescription description = ovm::readLibraryDescription(DYNAMICS_LIBRARY_PATH);
+    EXPECT_EQ(description.modules.size(), 7u);
+    for (const ovm::ModuleDescription& module : description.modules) {
+        host::PluginInstance instance(testing_support::dynamicsFactory(), module.id);
+        std::vector<float> buffer(8);
+        for (std::size_t id = 0; id < module.pins.size(); ++id)
+            EXPECT_EQ(instance.setBuffer(int32_t(id), buffer.data()), 0) << module.id << " pin " << id;
+        EXPECT_EQ(instance.setBuffer(int32_t(module.pins.size()), buffer.data()), -1) << module.id;
+        EXPECT_EQ(description.find(module.name), &module);
+    }
+}
+
+}  // namespace
