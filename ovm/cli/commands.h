@@ -10,6 +10,7 @@ void addListCommand(CLI::App& app);
 void addInfoCommand(CLI::App& app);
 void addRunCommand(CLI::App& app);
 void addDemoCommand(CLI::App& app);
+void addValidateCommand(CLI::App& app);
 
 // The library used when a command names none: Dynamics.ovm beside this program.
 std::string defaultLibraryPath();

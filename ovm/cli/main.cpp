@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     ovm::cli::addInfoCommand(app);
     ovm::cli::addRunCommand(app);
     ovm::cli::addDemoCommand(app);
+    ovm::cli::addValidateCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

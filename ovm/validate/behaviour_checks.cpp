@@ -1,0 +1,92 @@
+// Sleep, isolation and determinism: what a module promises across calls and instances.
+
+#include "framework/event_record.h"
+#include "ovm/validate/check.h"
+#include "ovm/validate/subject.h"
+
+namespace ovm::validate {
+
+namespace {
+
+// Requests never come while something streams (checked on every call of a run), and once
+// every input and output is static and nothing happens, one comes within the host's block
+// size plus one block.
+void checkSleepRequests(CheckContext& context) {
+    const Programme programme =
+        makeProgramme(*context.module, mixSeed(context.seed, "sleep.requests"), context.scaled(20000));
+    for (const Violation& v :
+         runProgramme(*context.factory, *context.module, programme, randomBlocks(context.seed, 1024))
+             .violations)
+        if (v.contract == "sleep") context.problem(v.message);
+
+    Programme quiet = makeProgramme(*context.module, context.seed, 2048);
+    for (TimedEvent& e : quiet.events)
+        if (e.type == mp::kEventStreamingOn) e.type = mp::kEventStreamingOff;
+    std::erase_if(quiet.events, [](const TimedEvent& e) { return e.at > 0; });
+    for (auto& [pin, samples] : quiet.inputs) std::fill(samples.begin(), samples.end(), 0.25f);
+    Subject subject(*context.factory, *context.module, quiet, {});
+    constexpr int32_t kBlock = 32;
+    while (!subject.finished() && subject.sleeps() == 0) subject.block(kBlock);
+    const bool allStatic = !subject.anyOutputStreaming();
+    if (allStatic && subject.sleeps() == 0)
+        context.problem("all pins static and no events for 2048 samples, but no sleep request");
+}
+
+// A module let sleep, then woken by its next event, gives what it gives when driven on.
+void checkSleepResume(CheckContext& context) {
+    const Programme programme =
+        makeProgramme(*context.module, mixSeed(context.seed, "sleep.resume"), context.scaled(30000));
+    const Partition blocks = randomBlocks(context.seed, 1024);
+    RunOptions driven;
+    driven.honourSleep = false;
+    const RunResult awake =
+        runProgramme(*context.factory, *context.module, programme, fixedBlocks(97), driven);
+    const RunResult sleeping = runProgramme(*context.factory, *context.module, programme, fixedBlocks(97));
+    const std::string difference = firstDifference(awake.outputs, sleeping.outputs);
+    if (!difference.empty()) context.problem("slept and woken differs from driven on at " + difference);
+    if (sleeping.sleeps == 0) context.note("the module never asked to sleep");
+}
+
+// Two objects driven in turn give what each gives alone.
+void checkIsolation(CheckContext& context) {
+    const Programme first =
+        makeProgramme(*context.module, mixSeed(context.seed, "isolation.a"), context.scaled(12000));
+    const Programme second =
+        makeProgramme(*context.module, mixSeed(context.seed, "isolation.b"), context.scaled(12000));
+    const RunResult aloneFirst = runProgramme(*context.factory, *context.module, first, fixedBlocks(64));
+    const RunResult aloneSecond = runProgramme(*context.factory, *context.module, second, fixedBlocks(64));
+    Subject a(*context.factory, *context.module, first, {});
+    Subject b(*context.factory, *context.module, second, {});
+    while (!a.finished() || !b.finished()) {
+        a.block(64);
+        b.block(64);
+    }
+    for (const auto& [alone, together] :
+         {std::pair{&aloneFirst.outputs, &a.outputs()}, {&aloneSecond.outputs, &b.outputs()}}) {
+        const std::string difference = firstDifference(*alone, *together);
+        if (!difference.empty())
+            context.problem("interleaved with another object, output differs at " + difference);
+    }
+}
+
+void checkDeterminism(CheckContext& context) {
+    const Programme programme =
+        makeProgramme(*context.module, mixSeed(context.seed, "determinism"), context.scaled(12000));
+    const RunResult once =
+        runProgramme(*context.factory, *context.module, programme, randomBlocks(context.seed, 512));
+    const RunResult twice =
+        runProgramme(*context.factory, *context.module, programme, randomBlocks(context.seed, 512));
+    const std::string difference = firstDifference(once.outputs, twice.outputs);
+    if (!difference.empty()) context.problem("the same programme twice differs at " + difference);
+}
+
+}  // namespace
+
+void addBehaviourChecks(std::vector<Check>& checks) {
+    checks.push_back({"sleep.requests", Severity::fail, true, true, 1, checkSleepRequests});
+    checks.push_back({"sleep.resume", Severity::fail, true, true, 2, checkSleepResume});
+    checks.push_back({"isolation.interleaved", Severity::fail, true, true, 3, checkIsolation});
+    checks.push_back({"determinism.seed", Severity::fail, true, true, 2, checkDeterminism});
+}
+
+}  // namespace ovm::validate
