@@ -54,6 +54,8 @@ AudioWriter::AudioWriter(const std::string& filePath, int channels, double sampl
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     file = sf_open(temporaryPath.c_str(), SFM_WRITE, &info);
     if (file == nullptr) throw outputError("cannot write '" + path + "': " + sf_strerror(nullptr));
+    // The PEAK chunk carries the time of writing: without it, the same run gives the same bytes.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 }
 
 AudioWriter::~AudioWriter() {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <thread>
 
 #include "ovm/core/audio_file.h"
 #include "tests/ovm/ovm_runner.h"
@@ -67,6 +69,8 @@ TEST(OvmRun, SameInputGivesTheSameBytesWhateverTheBlockSize) {
     const std::string patch = std::string(EXAMPLES_DIR) + "/limiter.toml";
     const std::string input = folder + "/input.wav";
     ASSERT_EQ(runOvm({"run", patch, input, folder + "/a.wav", "--tail", "20ms"}).exitCode, 0);
+    // A second later: a file that records when it was written would differ.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     ASSERT_EQ(runOvm({"run", patch, input, folder + "/b.wav", "--tail", "20ms"}).exitCode, 0);
     ASSERT_EQ(runOvm({"run", patch, input, folder + "/c.wav", "--tail", "20ms", "-b", "37"}).exitCode, 0);
     EXPECT_EQ(readText(folder + "/a.wav"), readText(folder + "/b.wav"));
