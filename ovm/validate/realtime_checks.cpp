@@ -35,7 +35,9 @@ private:
 void checkRealtime(CheckContext& context) {
     if (!realtime::available()) {
         context.note(
-            "allocation and lock tracking is not built into this program (sanitizer builds own malloc)");
+            "allocation and lock tracking does not reach loaded libraries in this program (not built in, or "
+            "a "
+            "sanitizer owns malloc)");
         return;
     }
     const Programme programme =

@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <pthread.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace ovm::validate::realtime {
 
@@ -35,7 +37,34 @@ std::string describeFrame(void* address) {
 
 }  // namespace
 
-bool available() { return installed; }
+namespace {
+
+// The hooks count only if a loaded library's calls reach them: a hook the program keeps
+// to itself (hidden, or not in its dynamic symbol table) would let every module pass the
+// check unseen. So allocate and lock through what the dynamic loader hands out, and see.
+bool reachesLibraries() {
+    using Allocate = void* (*)(std::size_t);
+    using Lock = int (*)(pthread_mutex_t*);
+    const auto allocate = reinterpret_cast<Allocate>(dlsym(RTLD_DEFAULT, "malloc"));
+    const auto lock = reinterpret_cast<Lock>(dlsym(RTLD_DEFAULT, "pthread_mutex_lock"));
+    if (allocate == nullptr || lock == nullptr) return false;
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    watch(true);
+    void* probe = allocate(16);
+    lock(&mutex);
+    watch(false);
+    pthread_mutex_unlock(&mutex);
+    std::free(probe);
+    const Counts seen = take();
+    return seen.allocations > 0 && seen.locks > 0;
+}
+
+}  // namespace
+
+bool available() {
+    static const bool reached = installed && reachesLibraries();
+    return reached;
+}
 
 void hooksInstalled() {
     installed = true;
