@@ -7,6 +7,7 @@
 #include "framework/audio_pins.h"
 #include "framework/control_pin.h"
 #include "framework/mp_base2.h"
+#include "modules/multiversion.h"
 
 namespace dynamics {
 namespace {
@@ -21,6 +22,12 @@ inline float gainFor(float x, float threshold) {
     const uint32_t unity = std::bit_cast<uint32_t>(1.0f);
     const uint32_t above = 0u - uint32_t(x > threshold);  // all ones when above, else zero
     return std::bit_cast<float>((reduction & above) | (unity & ~above));
+}
+
+DYNAMICS_MULTIVERSION
+void gainsFor(const float* in, float threshold, float* out, int32_t count) {
+#pragma omp simd
+    for (int32_t i = 0; i < count; ++i) out[i] = gainFor(in[i], threshold);
 }
 
 // The threshold is a linear level used as given: no clamping and no check of its sign, so a
@@ -41,12 +48,7 @@ public:
         chooseRunFunction(&HardKnee::run);
     }
 
-    void run(int32_t count) {
-        const float limit = threshold.getValue();
-        const float* in = input.getBuffer();
-        float* out = output.getBuffer();
-        for (int32_t i = 0; i < count; ++i) out[i] = gainFor(in[i], limit);
-    }
+    void run(int32_t count) { gainsFor(input.getBuffer(), threshold.getValue(), output.getBuffer(), count); }
 
 private:
     mp::MpFloatInPin threshold;

@@ -7,6 +7,7 @@
 #include "factory/module_registration.h"
 #include "framework/audio_pins.h"
 #include "framework/mp_base2.h"
+#include "modules/multiversion.h"
 
 namespace dynamics {
 namespace {
@@ -25,6 +26,12 @@ inline float largerMagnitude(float a, float b) {
     return std::bit_cast<float>(std::max(magnitudeA, magnitudeB));
 }
 
+DYNAMICS_MULTIVERSION
+void largerMagnitudes(const float* a, const float* b, float* out, int32_t count) {
+#pragma omp simd
+    for (int32_t i = 0; i < count; ++i) out[i] = largerMagnitude(a[i], b[i]);
+}
+
 // The output streams while at least one input streams; once both are static the output is
 // reported static too, and the framework lets the module sleep after one more block.
 class Peak : public mp::MpBase2 {
@@ -41,10 +48,7 @@ public:
     }
 
     void run(int32_t count) {
-        const float* a = inputA.getBuffer();
-        const float* b = inputB.getBuffer();
-        float* out = output.getBuffer();
-        for (int32_t i = 0; i < count; ++i) out[i] = largerMagnitude(a[i], b[i]);
+        largerMagnitudes(inputA.getBuffer(), inputB.getBuffer(), output.getBuffer(), count);
     }
 
 private:
