@@ -1,6 +1,7 @@
 // PeakHold: the minimum of the input over a hold window; on a gain signal it holds the
 // deepest reduction.
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -8,12 +9,15 @@
 #include "framework/audio_pins.h"
 #include "framework/control_pin.h"
 #include "framework/mp_base2.h"
+#include "modules/doubling_ring.h"
+#include "modules/multiversion.h"
+#include "modules/sliding_minimum.h"
 
 namespace dynamics {
 namespace {
 
-// Hold lengths above 2^24 samples (about 5.8 minutes at 48 kHz) are cut to it: the ring then
-// takes 64 MiB instead of up to 8 GiB, and a window that long has no use on a gain signal.
+// Hold lengths above 2^24 samples (about 5.8 minutes at 48 kHz) are cut to it: the hold then
+// takes 192 MiB instead of up to 24 GiB, and a window that long has no use on a gain signal.
 constexpr int32_t kLongestHold = int32_t{1} << 24;
 
 // v truncated toward zero; NaN and values outside the int32 range give -2147483648, which
@@ -34,16 +38,32 @@ int32_t holdLengthFor(float milliseconds, float sampleRate) {
     return n < kLongestHold ? n : kLongestHold;
 }
 
-// The ring holds partial minima: after a sample is written, the entry 2^j - 1 places behind
-// it holds the minimum of the last 2^j samples. Each new sample folds in the entries 1, 3,
-// 7, ... places back, so the output is the minimum of the last W samples, W being the
-// largest power of two not above the ring length N, at log2 N steps per sample. A new
-// hold-time value, even an unchanged one, refills the ring with 1.0 (no reduction), so
-// samples from before it count as 1.0.
+// Samples before the first NaN among in[0, count).
+DYNAMICS_MULTIVERSION
+int32_t samplesBeforeNaN(const float* in, int32_t count) {
+    constexpr int32_t kChunk = 64;
+    for (int32_t start = 0; start < count; start += kChunk) {
+        const int32_t end = std::min(count, start + kChunk);
+        bool anyNaN = false;
+#pragma omp simd reduction(| : anyNaN)
+        for (int32_t k = start; k < end; ++k) anyNaN |= in[k] != in[k];
+        if (!anyNaN) continue;
+        for (int32_t k = start;; ++k)
+            if (in[k] != in[k]) return k;
+    }
+    return count;
+}
+
+// The output is what the doubling ring (see doubling_ring.h) gives: for a hold length N the
+// minimum of the last W samples, W the largest power of two not above N. A new hold-time
+// value, even an unchanged one, starts afresh, and samples from before it count as 1.0.
 //
-// The fold keeps b only when b <= f; any other outcome, a NaN on either side included, takes
-// f. NaN is neither trapped nor held: a lone NaN sample shows at the output for one sample
-// within the window after it, where the folds happen to meet it.
+// For input without NaN the ring's output is the newest of the samples equal to the
+// window's minimum, whichever order its comparisons take, and a sliding minimum gives those
+// bits at constant cost per sample. With NaN the order of the ring's comparisons decides
+// what comes out, so from the first NaN on the ring itself runs, recreated from the last N
+// input samples, which are always kept; after N samples without NaN the ring holds none any
+// more and the sliding minimum takes over again.
 //
 // The output's streaming state is never driven: it is static until the host announces the
 // outputs and streams from then on, so an announced PeakHold never sleeps.
@@ -63,56 +83,116 @@ public:
     void run(int32_t count) {
         const float* in = input.getBuffer();
         float* out = output.getBuffer();
-        for (int32_t k = 0; k < count; ++k) out[k] = holdSample(in[k]);
+        if (length <= 1) {  // also before the first hold time
+            std::copy_n(in, count, out);
+            return;
+        }
+        for (int32_t done = 0; done < count;) {
+            const float* from = in + done;
+            float* to = out + done;
+            done += exact ? runRing(from, to, count - done) : runSlidingMinimum(from, to, count - done);
+        }
     }
 
 private:
-    // Before the first hold time the ring is empty, and a ring of 0 or 1 entries passes the
-    // input through.
-    float holdSample(float b) {
-        const auto n = int32_t(ring.size());
-        int32_t c = writeIndex;
-        for (int32_t d = 1; d < n; d *= 2) {
-            ring[std::size_t(c)] = b;
-            c -= d;
-            if (c < 0) c += n;
-            const float f = ring[std::size_t(c)];
-            if (!(b <= f)) b = f;
+    // Runs up to the first NaN and hands over to the ring there; returns the samples done.
+    int32_t runSlidingMinimum(const float* in, float* out, int32_t count) {
+        const int32_t clean = samplesBeforeNaN(in, count);
+        window.run(in, out, clean);
+        remember(in, clean);
+        if (clean < count) startRing();
+        return clean;
+    }
+
+    // Runs until N samples in a row without NaN have passed; returns the samples done.
+    int32_t runRing(const float* in, float* out, int32_t count) {
+        int32_t k = 0;
+        for (; k < count && samplesWithoutNaN < length; ++k) {
+            out[k] = ring.push(in[k]);
+            samplesWithoutNaN = in[k] != in[k] ? 0 : samplesWithoutNaN + 1;
         }
-        if (++writeIndex >= n) writeIndex = 0;
-        return b;
+        remember(in, k);
+        if (samplesWithoutNaN >= length) {
+            window.resume([this](int32_t ago) { return history[std::size_t(historyPosition(-ago))]; });
+            exact = false;
+        }
+        return k;
+    }
+
+    // Replays the samples since the refill, at most the last N, into a fresh ring.
+    void startRing() {
+        const int32_t first = historyPosition(-samplesSinceRefill);
+        ring.fill(length, 1.0f, first);
+        for (int32_t i = 0; i < samplesSinceRefill; ++i)
+            ring.push(history[std::size_t(historyPosition(i - samplesSinceRefill))]);
+        samplesWithoutNaN = 0;
+        exact = true;
+    }
+
+    void remember(const float* in, int32_t count) {
+        for (int32_t k = 0; k < count;) {
+            const int32_t run = std::min(count - k, length - historyIndex);
+            std::copy_n(in + k, run, history.data() + historyIndex);
+            k += run;
+            historyIndex = historyIndex + run == length ? 0 : historyIndex + run;
+        }
+        samplesSinceRefill = count >= length - samplesSinceRefill ? length : samplesSinceRefill + count;
+    }
+
+    // Index of the sample `offset` places from the next one to be written; offset >= -N.
+    int32_t historyPosition(int32_t offset) const {
+        const int32_t position = historyIndex + offset;
+        return position < 0 ? position + length : position;
     }
 
     void refill() {
         float sampleRate = 0.0f;  // stays 0 when no host or a host that does not know it
         if (mp::IMpHost* host = getHost()) host->querySampleRate(&sampleRate);
-        fillRing(holdLengthFor(holdTime.getValue(), sampleRate));
-        // All entries are equal now, so where writing resumes does not matter.
-        if (writeIndex >= int32_t(ring.size())) writeIndex = 0;
+        allocate(holdLengthFor(holdTime.getValue(), sampleRate));
+        historyIndex = 0;
+        samplesSinceRefill = 0;
+        exact = false;
     }
 
-    // When the memory for a long ring is not there, the module passes the input through
-    // (a hold length of 1) instead of letting the failure out of onPinsUpdated. The old
-    // storage is released first, so the one-entry ring will fit; should even that fail, the
-    // ring stays empty, which passes the input through as well.
-    void fillRing(int32_t length) {
+    // The history and the ring take N floats each, the sliding minimum W + 1. When the
+    // memory for a long hold is not there, the module passes the input through (a hold
+    // length of 1) instead of letting the failure out of onPinsUpdated; the old storage is
+    // released first.
+    void allocate(int32_t holdLength) {
+        length = 1;
+        std::vector<float>().swap(history);
+        ring = DoublingRing();
+        window = SlidingMinimum();
+        if (holdLength <= 1) return;
         try {
-            ring.assign(std::size_t(length), 1.0f);
-            return;
+            history.assign(std::size_t(holdLength), 1.0f);
+            ring.reserve(holdLength);
+            window.reset(largestPowerOfTwoUpTo(holdLength), 1.0f);
+            length = holdLength;
         } catch (...) {
-            std::vector<float>().swap(ring);
+            std::vector<float>().swap(history);
+            ring = DoublingRing();
+            window = SlidingMinimum();
         }
-        try {
-            ring.assign(1, 1.0f);
-        } catch (...) {
-        }
+    }
+
+    static int32_t largestPowerOfTwoUpTo(int32_t n) {
+        int32_t w = 1;
+        while (w <= n / 2) w *= 2;
+        return w;
     }
 
     mp::MpFloatInPin holdTime;  // milliseconds
     mp::AudioInPin input;
     mp::AudioOutPin output;
-    std::vector<float> ring;
-    int32_t writeIndex = 0;
+    int32_t length = 1;              // the hold length N in samples
+    std::vector<float> history;      // the last N input samples
+    int32_t historyIndex = 0;        // where the next sample goes
+    int32_t samplesSinceRefill = 0;  // up to N
+    int32_t samplesWithoutNaN = 0;   // while the ring runs, up to N
+    bool exact = false;              // the ring runs, not the sliding minimum
+    DoublingRing ring;
+    SlidingMinimum window;
 };
 
 const mp::ModuleRegistration registration(u"Orin Peak Hold", mp::createModule<PeakHold>);
