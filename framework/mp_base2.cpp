@@ -51,7 +51,8 @@ const EventRecord* MpBase2::dispatchGroup(const EventRecord* head) {
         if (e->type == kEventAnnounceOutputs) {
             announceOutputs();
         } else if (e->type >= kEventPinValue && e->type <= kEventPinMessage) {
-            if (MpPinBase* pin = findPin(e->pinId)) pin->processEvent(e);
+            MpPinBase* pin = findPin(e->pinId);
+            if (pin != nullptr && pin->handlesEvents()) pin->processEvent(e);
         }
     }
     if (pinsUpdated) onPinsUpdated();

@@ -22,7 +22,9 @@ public:
 
     virtual void setBuffer(float* buffer) = 0;
     virtual void preProcessEvent(const EventRecord* event);
-    virtual void processEvent(const EventRecord* event);
+    // Passes the event to the handler given at registration, if any.
+    void processEvent(const EventRecord* event);
+    bool handlesEvents() const { return eventHandler != nullptr; }
     virtual void postProcessEvent(const EventRecord* event);
     virtual int32_t getDatatype() const = 0;
     virtual int32_t getDirection() const = 0;

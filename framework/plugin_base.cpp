@@ -76,6 +76,10 @@ void MpPluginBase::registerPinWithId(int32_t id, MpPinBase& pin, EventHandler ha
     if (handler == nullptr && pin.getDirection() == kDirectionInput) handler = pin.defaultEventHandler();
     pin.attach(id, this, handler);
     pinMap.emplace(id, &pin);
+    if (id >= 0 && id < kDensePinIds) {
+        if (std::size_t(id) >= pinsById.size()) pinsById.resize(std::size_t(id) + 1, nullptr);
+        if (pinsById[std::size_t(id)] == nullptr) pinsById[std::size_t(id)] = &pin;
+    }
     refreshBuffersReady();
 }
 
@@ -88,7 +92,7 @@ void MpPluginBase::raiseSleepCountdownTo(int32_t samples) {
     if (sleepCountdown < samples) sleepCountdown = samples;
 }
 
-MpPinBase* MpPluginBase::findPin(int32_t pinId) const {
+MpPinBase* MpPluginBase::findPinInMap(int32_t pinId) const {
     const auto found = pinMap.find(pinId);
     return found == pinMap.end() ? nullptr : found->second;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "factory/host_interface.h"
 #include "framework/plugin_interfaces.h"
@@ -87,7 +88,12 @@ public:
     IoldSchoolInitialisation* asOldSchoolInitialisation() { return this; }
 
 protected:
-    MpPinBase* findPin(int32_t pinId) const;
+    // Every event looks its pin up, three times: ids from 0 to kDensePinIds - 1 (all that
+    // modules use in practice) come from a table, others from the map.
+    MpPinBase* findPin(int32_t pinId) const {
+        if (uint32_t(pinId) < pinsById.size()) return pinsById[std::size_t(pinId)];
+        return findPinInMap(pinId);
+    }
     // True once every audio pin has a buffer: run functions are never called before.
     bool buffersReady() const { return allBuffersSet; }
 
@@ -95,6 +101,7 @@ protected:
     IMpHost* host = nullptr;
     void* secondaryHost = nullptr;  // asked for and kept, never called nor released
     std::map<int32_t, MpPinBase*> pinMap;
+    std::vector<MpPinBase*> pinsById;  // null where no pin has the id
     int32_t blockPosition = 0;
     int32_t sleepCountdown = 0;
     int32_t streamingPinCount = 0;
@@ -104,6 +111,9 @@ protected:
     int32_t auxiliaryCallV2(int32_t index, int32_t value, void* pointer) override;
 
 private:
+    static constexpr int32_t kDensePinIds = 256;
+    MpPinBase* findPinInMap(int32_t pinId) const;
+
     void refreshBuffersReady();
     int32_t forwardAuxiliaryCall(bool toV2, int32_t index, int32_t value, void* pointer);
 

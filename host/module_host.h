@@ -56,6 +56,7 @@ public:
     // Streaming reports since the last take, in the order they came.
     std::vector<StreamingReport> takeStreamingReports();
     const std::vector<StreamingReport>& streamingReports() const { return reports; }
+    void clearStreamingReports() { reports.clear(); }
     // Whether the object asked to sleep since the last take.
     bool takeSleepRequest();
     int32_t sleepRequestCount() const { return sleepRequests; }

@@ -1,0 +1,59 @@
+// The bundled look-ahead limiter patch, run by ovm's engine on a stereo programme at 48 kHz:
+// frames per second as items, so the real-time factor is items per second / 48000 and one
+// core runs that many chains in real time.
+
+#include <fstream>
+#include <sstream>
+
+#include "bench/bench_support.h"
+#include "ovm/core/demo_signal.h"
+#include "ovm/core/engine.h"
+#include "ovm/core/module_description.h"
+#include "ovm/core/patch.h"
+
+namespace bench {
+namespace {
+
+constexpr double kSampleRate = 48000;
+
+std::string limiterPatchText() {
+    std::ifstream file(LIMITER_PATCH_PATH);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void limiter(benchmark::State& state) {
+    const auto block = int32_t(state.range(0));
+    const ovm::Patch patch = ovm::parsePatch(limiterPatchText(), LIMITER_PATCH_PATH);
+    const ovm::LibraryDescription description = ovm::readLibraryDescription(DYNAMICS_LIBRARY_PATH);
+    auto factory = dynamicsLibrary().factory();
+    ovm::EngineConfig config;
+    config.blockSize = block;
+    config.sampleRate = kSampleRate;
+    config.inputChannels = 2;
+    ovm::Engine engine(patch, description, *factory, config);
+
+    const std::vector<float> programme = ovm::demoProgramme(double(kSignalLength) / kSampleRate, kSampleRate);
+    BlockCursor cursor(block);
+    for (auto _ : state) {
+        const int32_t at = cursor.next();
+        for (int32_t channel = 0; channel < 2; ++channel) {
+            float* in = engine.inputChannel(channel);
+            for (int32_t k = 0; k < block; ++k) in[k] = programme[std::size_t(2 * (at + k) + channel)];
+        }
+        engine.processBlock(block);
+        benchmark::DoNotOptimize(engine.outputChannel(0));
+    }
+    state.SetItemsProcessed(state.iterations() * block);
+    state.counters["realtime"] =
+        benchmark::Counter(double(state.iterations() * block) / kSampleRate, benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+void registerLimiterBenchmarks() {
+    for (int64_t block : {64, 512}) benchmark::RegisterBenchmark("limiter", limiter)->Arg(block);
+}
+
+}  // namespace bench

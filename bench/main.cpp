@@ -1,0 +1,14 @@
+// Every group of benchmarks in one program, so that the ratios between them come from one run.
+
+#include "bench/bench_support.h"
+
+int main(int argc, char** argv) {
+    bench::registerModuleBenchmarks();
+    bench::registerLimitBenchmarks();
+    bench::registerFrameworkBenchmarks();
+    bench::registerKernelBenchmarks();
+    bench::registerLimiterBenchmarks();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}
