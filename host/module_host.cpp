@@ -22,31 +22,36 @@ int32_t ModuleHost::release() { return addRefs - ++releases; }
 int32_t ModuleHost::sendPinValue(int32_t position, int32_t pinId, int32_t size, const void* data) {
     float value = 0;
     if (data != nullptr && size > 0) std::memcpy(&value, data, size < 4 ? size_t(size) : 4);
-    record({HostCall::Kind::SendPinValue, position, pinId, size, value});
+    if (recording) [[unlikely]]
+        keep({HostCall::Kind::SendPinValue, position, pinId, size, value});
     return mp::kResultOk;
 }
 
 int32_t ModuleHost::reportPinStreaming(int32_t position, int32_t pinId, int32_t streaming) {
-    record({HostCall::Kind::ReportPinStreaming, position, pinId, streaming});
+    if (recording) [[unlikely]]
+        keep({HostCall::Kind::ReportPinStreaming, position, pinId, streaming});
     reports.push_back({position, pinId, streaming != 0});
     return mp::kResultOk;
 }
 
 int32_t ModuleHost::requestSleep() {
-    record({HostCall::Kind::RequestSleep});
+    if (recording) [[unlikely]]
+        keep({HostCall::Kind::RequestSleep});
     ++sleepRequests;
     sleepPending = true;
     return mp::kResultOk;
 }
 
 int32_t ModuleHost::queryBlockSize(int32_t* samples) {
-    record({HostCall::Kind::QueryBlockSize});
+    if (recording) [[unlikely]]
+        keep({HostCall::Kind::QueryBlockSize});
     if (blockSize) *samples = *blockSize;
     return mp::kResultOk;
 }
 
 int32_t ModuleHost::querySampleRate(float* hertz) {
-    record({HostCall::Kind::QuerySampleRate});
+    if (recording) [[unlikely]]
+        keep({HostCall::Kind::QuerySampleRate});
     if (sampleRate) *hertz = *sampleRate;
     return mp::kResultOk;
 }
@@ -55,8 +60,6 @@ std::vector<StreamingReport> ModuleHost::takeStreamingReports() { return std::ex
 
 bool ModuleHost::takeSleepRequest() { return std::exchange(sleepPending, false); }
 
-void ModuleHost::record(const HostCall& call) {
-    if (recording) recordedCalls.push_back(call);
-}
+void ModuleHost::keep(const HostCall& call) { recordedCalls.push_back(call); }
 
 }  // namespace host
