@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bench/bench_support.h"
+#include "modules/multiversion.h"
 
 namespace bench {
 namespace {
@@ -25,6 +26,26 @@ void copy(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * block);
+}
+
+// Single-precision divisions alone, as many lanes wide as the processor allows: HardKnee
+// forms one quotient per sample, so the divider bounds it before memory does.
+DYNAMICS_MULTIVERSION
+void quotients(const float* in, float* out, int32_t count) {
+#pragma omp simd
+    for (int32_t i = 0; i < count; ++i) out[i] = 0.5f / in[i];
+}
+
+void divide(benchmark::State& state) {
+    const std::vector<float> in = noise(0.001f, 2.0f, 6);
+    std::vector<float> out(kSignalLength);
+    BlockCursor cursor(kBlock);
+    for (auto _ : state) {
+        const int32_t at = cursor.next();
+        quotients(in.data() + at, out.data() + at, kBlock);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kBlock);
 }
 
 // Loops over a block of noise with a loop-carried dependency the compiler must keep.
@@ -121,6 +142,7 @@ void registerLimitBenchmarks() {
     for (int64_t bytes : {8, 12})
         for (int64_t block : {16, 64, 512, 4096})
             benchmark::RegisterBenchmark("limit/copy", copy)->Args({bytes, block});
+    benchmark::RegisterBenchmark("limit/divide", divide);
     benchmark::RegisterBenchmark("limit/add-chain", addChain);
     benchmark::RegisterBenchmark("limit/min-chain", minChain);
     benchmark::RegisterBenchmark("limit/recursion64", recursion64);

@@ -57,8 +57,11 @@ int32_t MpPluginBase::open() { return kResultOk; }
 int32_t MpPluginBase::setBuffer(int32_t pinId, float* buffer) {
     MpPinBase* pin = findPin(pinId);
     if (pin == nullptr) return kResultFail;
+    // Hosts may move every buffer every block: look at all pins only when this one gains
+    // or loses its buffer.
+    const bool lacked = pin->lacksBuffer();
     pin->setBuffer(buffer);
-    refreshBuffersReady();
+    if (pin->lacksBuffer() != lacked) refreshBuffersReady();
     return kResultOk;
 }
 
