@@ -1,20 +1,36 @@
 #!/usr/bin/env python3
-"""Turns module_bench's JSON (with repetitions) into docs/benchmarks.md: the median
-nanoseconds per sample of every module, and its ratio to the memory-copy limit."""
+"""Turns module_bench's JSON (with repetitions) into docs/benchmarks.md and a plot: the
+median nanoseconds per sample of every module, its ratio to the machine's limit for its
+work and to the Faust-generated peer, the framework's own cost and the limiter's real-time
+factor."""
 
 import json
+import subprocess
 import sys
+from pathlib import Path
 
-# The bytes a module streams per sample, as float streams read plus written.
-STREAMS = {"Orin Peak": 3, "Orin Hard Knee": 2}
+BLOCKS = ["16", "64", "512", "4096"]
+# Hold times at 48 kHz and the windows they give.
+HOLD_WINDOWS = [("5ms", 256), ("85ms", 4096), ("700ms", 32768)]
+SMOOTHING_TIMES = ["1ms", "10ms", "100ms", "1000ms"]
+# Per module: the limit at 4096, what it stands for, and the peer at 4096.
+LIMITS = {
+    "Orin Peak": ("limit/copy/12/4096", "copy of 12 bytes per sample", "peer/maxabs/4096"),
+    "Orin Hard Knee": ("limit/copy/8/4096", "copy of 8 bytes per sample", "peer/hardknee/4096"),
+    "Orin Integrator": ("limit/add-chain", "dependent float additions", "peer/integrator/4096"),
+    "Orin ms2factor": ("limit/exp-and-call", "exp and an indirect call", None),
+    "Orin factor2ms": ("limit/log-and-call", "log and an indirect call", None),
+    "Orin Peak Hold": ("limit/min-chain", "dependent float minimums", "peer/slidingmin-vec/4096"),
+    "Orin SmootherG": ("limit/recursion64", "the 64-bit recursion alone", "peer/smoother-vec/10ms"),
+}
 
 
-def medians(results):
-    """ns per sample, by benchmark name, from the median aggregate."""
+def aggregates(results, kind):
+    """Values of one aggregate ("median"), by benchmark name: ns per item and counters."""
     out = {}
     for b in results["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            out[b["run_name"]] = 1e9 / b["items_per_second"]
+        if b.get("aggregate_name") == kind and "items_per_second" in b:
+            out[b["run_name"]] = b
     return out
 
 
@@ -34,46 +50,206 @@ def table(rows, header):
     return "\n".join(lines)
 
 
-def main(source, target):
-    results = json.load(open(source))
-    ns = medians(results)
-    context = results["context"]
-    cpu = f'{cpu_model()}, {context["num_cpus"]} CPUs at {context["mhz_per_cpu"]} MHz'
-    blocks = ["16", "64", "512", "4096"]
-    modules = []
-    for name in ns:
-        if name.startswith("process/"):
-            module = name.split("/")[1]
-            if module not in modules:
-                modules.append(module)
+class Figures:
+    def __init__(self, medians):
+        self.medians = medians
+
+    def ns(self, name):
+        b = self.medians.get(name)
+        return 1e9 / b["items_per_second"] if b else None
+
+    def counter(self, name, key):
+        b = self.medians.get(name)
+        return b.get(key) if b else None
+
+    def text(self, name, digits=2):
+        value = self.ns(name)
+        return f"{value:.{digits}f}" if value is not None else "–"
+
+    def ratio(self, name, against):
+        a, b = self.ns(name), self.ns(against) if against else None
+        return f"{a / b:.2f}x" if a is not None and b else "–"
+
+
+def module_rows(f):
+    rows = []
+    for module, (limit, meaning, peer) in LIMITS.items():
+        at4096 = f"process/{module}/4096"
+        allocations = f.counter(at4096, "allocations")
+        rows.append([module] + [f.text(f"process/{module}/{b}") for b in BLOCKS] +
+                    [f"{f.ratio(at4096, limit)} of {meaning} ({f.text(limit)})",
+                     f"{f.ratio(at4096, peer)} ({f.text(peer)})" if peer else "no peer",
+                     "–" if allocations is None else f"{allocations:.0f}"])
+    return rows
+
+
+def hold_rows(f):
+    rows = []
+    for time, window in HOLD_WINDOWS:
+        ours = f"window/Orin Peak Hold/{time}"
+        rows.append([f"{time} (W = {window})", f.text(ours),
+                     f.text(f"kernel/sliding-minimum/{window}"), f.text(f"kernel/doubling-ring/{window}"),
+                     f.text(f"peer/slidingmin/{window}"), f.text(f"peer/slidingmin-vec/{window}"),
+                     f.ratio(ours, f"peer/slidingmin-vec/{window}")])
+    return rows
+
+
+def smoother_rows(f):
+    rows = []
+    for time in SMOOTHING_TIMES:
+        ours = f"window/Orin SmootherG/{time}"
+        rows.append([time, f.text(ours), f.text(f"peer/smoother/{time}"), f.text(f"peer/smoother-vec/{time}"),
+                     f.ratio(ours, f"peer/smoother/{time}")])
+    return rows
+
+
+def framework_rows(f):
+    empty = f.ns("framework/event-groups/0")
+    sixteen = f.ns("framework/event-groups/16")
+    per_group = (sixteen - empty) / 16 if empty is not None and sixteen is not None else None
+    allocations = [f.counter(f"framework/event-groups/{n}", "allocations") for n in (0, 1, 4, 16)]
+    allocations.append(f.counter("framework/sleeping", "allocations"))
+    counted = [a for a in allocations if a is not None]
+    return [
+        ["process() with no events, module doing nothing", f.text("framework/event-groups/0"), "ns per call"],
+        ["one group of events (a value and a streaming event)",
+         f"{per_group:.1f}" if per_group is not None else "–", "ns per group (16 groups less none, / 16)"],
+        ["process() of a module that has asked to sleep", f.text("framework/sleeping"), "ns per call"],
+        ["heap and lock calls inside process()", f"{max(counted):.0f}" if counted else "–",
+         "over 100 calls of every framework and module benchmark"],
+    ], per_group
+
+
+def limiter_rows(f):
+    rows = []
+    for block in (64, 512):
+        name = f"limiter/{block}"
+        ns = f.ns(name)
+        factor = 1e9 / ns / 48000 if ns else None
+        rows.append([str(block), f.text(name), f"{factor:.0f}x" if factor else "–",
+                     f"{int(factor)}" if factor else "–"])
+    return rows
+
+
+def verdict(value, bound):
+    return "–" if value is None else ("met" if value <= bound else "not met")
+
+
+def target_rows(f, per_group):
+    def r(a, b):
+        x, y = f.ns(a), f.ns(b)
+        return x / y if x is not None and y else None
 
     rows = []
-    for module in modules:
-        row = [module] + [f'{ns[f"process/{module}/{b}"]:.2f}' for b in blocks]
-        streams = STREAMS.get(module)
-        if streams:
-            limit = ns[f"limit/memcpy/{streams}/4096"]
-            row.append(f'{ns[f"process/{module}/4096"] / limit:.1f}x of a copy of {streams} streams')
-        else:
-            row.append("")
-        rows.append(row)
-    windows = [[name.split("/")[1], name.split("/")[2], f"{value:.2f}"]
-               for name, value in ns.items() if name.startswith("window/")]
+    checks = [
+        ("Peak ≤ 1.0x of the copy", r("process/Orin Peak/4096", "limit/copy/12/4096"), 1.0),
+        ("HardKnee ≤ 1.6x of the copy", r("process/Orin Hard Knee/4096", "limit/copy/8/4096"), 1.6),
+        ("Integrator ≤ 1.1x of the addition chain", r("process/Orin Integrator/4096", "limit/add-chain"), 1.1),
+        ("ms2factor ≤ 1.2x of exp and a call", r("process/Orin ms2factor/4096", "limit/exp-and-call"), 1.2),
+        ("factor2ms ≤ 1.2x of log and a call", r("process/Orin factor2ms/4096", "limit/log-and-call"), 1.2),
+    ]
+    for name, value, bound in checks:
+        rows.append([name, "–" if value is None else f"{value:.2f}x", verdict(value, bound)])
+    slowest = max((f.ns(f"window/Orin SmootherG/{t}") or 0) for t in SMOOTHING_TIMES)
+    rows.append(["SmootherGausian ≤ 2 ns per sample at every time", f"{slowest:.2f} ns", verdict(slowest, 2.0)])
+    for time, window in HOLD_WINDOWS:
+        value = r(f"window/Orin Peak Hold/{time}", f"peer/slidingmin-vec/{window}")
+        rows.append([f"PeakHold faster than Faust's vectorised slidingMin at W = {window}",
+                     "–" if value is None else f"{value:.2f}x", verdict(value, 1.0)])
+    rows.append(["framework < 30 ns per process()", f.text("framework/event-groups/0") + " ns",
+                 verdict(f.ns("framework/event-groups/0"), 30)])
+    rows.append(["framework < 20 ns per event group", "–" if per_group is None else f"{per_group:.1f} ns",
+                 verdict(per_group, 20)])
+    return rows
 
+
+def plot(f, target):
+    """ns per sample against window length, ours against the peer, as a PNG by gnuplot."""
+    data = target.with_suffix(".dat")
+    lines = []
+    for time, window in HOLD_WINDOWS:
+        lines.append(f'{window} {f.ns(f"window/Orin Peak Hold/{time}") or "NaN"} '
+                     f'{f.ns(f"peer/slidingmin-vec/{window}") or "NaN"} {f.ns(f"peer/slidingmin/{window}") or "NaN"}')
+    lines += ["", ""]
+    for time in SMOOTHING_TIMES:
+        window = int(time[:-2]) * 48
+        lines.append(f'{window} {f.ns(f"window/Orin SmootherG/{time}") or "NaN"} '
+                     f'{f.ns(f"peer/smoother-vec/{time}") or "NaN"} {f.ns(f"peer/smoother/{time}") or "NaN"}')
+    data.write_text("\n".join(lines) + "\n")
+    script = f"""
+set terminal pngcairo size 900,480 font ",10"
+set output "{target}"
+set logscale x 2
+set xlabel "window (samples at 48 kHz)"
+set ylabel "ns per sample"
+set yrange [0:*]
+set key top left
+set grid
+set title "PeakHold and SmootherGausian against Faust-generated peers"
+plot "{data}" index 0 using 1:2 with linespoints lw 2 title "PeakHold (ours)", \\
+     "" index 0 using 1:3 with linespoints title "Faust slidingMin -vec", \\
+     "" index 0 using 1:4 with linespoints title "Faust slidingMin", \\
+     "" index 1 using 1:2 with linespoints lw 2 title "SmootherGausian (ours)", \\
+     "" index 1 using 1:3 with linespoints title "Faust slidingMean cascade -vec", \\
+     "" index 1 using 1:4 with linespoints title "Faust slidingMean cascade"
+"""
+    try:
+        subprocess.run(["gnuplot"], input=script, text=True, check=True)
+    finally:
+        data.unlink(missing_ok=True)
+
+
+def main(source, target):
+    results = json.load(open(source))
+    f = Figures(aggregates(results, "median"))
+    context = results["context"]
+    cpu = f'{cpu_model()}, {context["num_cpus"]} CPUs at {context["mhz_per_cpu"]} MHz'
+    repetitions = results["benchmarks"][0].get("repetitions", 1)
+    framework, per_group = framework_rows(f)
+    picture = Path(target).with_name("benchmarks.png")
+    plot(f, picture)
     text = f"""# Benchmarks
 
-Generated by `scripts/bench.sh` on {context["date"]}: {cpu}, the median of
-{results["benchmarks"][0].get("repetitions", 1)} repetitions. Every module runs through the built `Dynamics.ovm` and its
-`process()`, over 64k samples of fresh noise. The limit of a streaming module is a memory
-copy of the bytes it reads and writes, measured in the same run.
+Generated by `scripts/bench.sh` on {context["date"]}: {cpu}, the median of {repetitions}
+repetitions. Every module runs through the built `Dynamics.ovm` and its `process()`, over
+64k samples of fresh noise (gain-path modules over a gain signal between 0.05 and 1). Limits
+and peers run in the same program, so every ratio compares figures taken minutes apart on
+the same machine. "Allocations" counts heap and lock calls inside `process()` over 100
+calls (-1: not counted, in builds without the counting hooks).
 
-## Nanoseconds per sample, by block size
+## Modules: nanoseconds per sample, by block size
 
-{table(rows, ["module"] + blocks + ["at 4096 against the limit"])}
+{table(module_rows(f), ["module"] + BLOCKS + ["at 4096 against the limit (ns)", "against the peer (ns)", "allocations"])}
 
-## Nanoseconds per sample, by window (blocks of 4096)
+HardKnee forms one single-precision quotient per sample; `limit/divide` (the same divisions
+alone, eight lanes wide) takes {f.text("limit/divide")} ns per sample, so HardKnee runs at
+{f.ratio("process/Orin Hard Knee/4096", "limit/divide")} of the divider's throughput.
 
-{table(windows, ["module", "time", "ns per sample"])}
+## PeakHold by window (blocks of 4096)
+
+Ours is the module through `process()`; the two kernels are its algorithms alone: the
+constant-cost sliding minimum it runs on input without NaN, and the doubling ring it falls
+back to while NaN is in the window.
+
+{table(hold_rows(f), ["hold time", "ours", "sliding minimum alone", "doubling ring alone", "Faust slidingMin", "Faust -vec", "ours / Faust -vec"])}
+
+## SmootherGausian by smoothing time (blocks of 4096)
+
+{table(smoother_rows(f), ["time", "ours", "Faust cascade", "Faust cascade -vec", "ours / Faust"])}
+
+![ns per sample against window, ours and the Faust peers](benchmarks.png)
+
+## Framework
+
+{table(framework, ["what", "figure", "unit"])}
+
+## The limiter patch through ovm's engine (48 kHz, stereo)
+
+{table(limiter_rows(f), ["block", "ns per frame", "real-time factor", "chains per core in real time"])}
+
+## Targets
+
+{table(target_rows(f, per_group), ["target", "measured", ""])}
 """
     open(target, "w").write(text)
 

@@ -1,7 +1,6 @@
 // SmootherGausian: a trapezoid-weighted moving average, computed exactly in fixed point.
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstdint>
 #include <vector>
@@ -17,7 +16,7 @@ namespace {
 
 // Longest supported smoothing time: 65535 samples (about 1.37 s at 48 kHz); longer times,
 // +inf included, are cut to it. For T <= 65535 the two lengths add up to at most 65535, so
-//  - the ring holds at most 65536 entries (256 KiB);
+//  - the ring holds at most 131072 + 64 entries (512 KiB);
 //  - length1 × length2 <= (65535 / 2)^2 < 2^30, and with |q| <= 2^31 every filter sum obeys
 //    |y| < 2^61, so a slope y[n] - y[n-1] stays below 2^62; with the four-tap sum |s| <= 2^33
 //    the slope plus s stays below 2^62 + 2^33 < 2^63: the 64-bit sums cannot overflow,
@@ -47,6 +46,14 @@ DYNAMICS_MULTIVERSION
 void quantiseAll(const float* in, int32_t* out, int32_t count) {
 #pragma omp simd
     for (int32_t i = 0; i < count; ++i) out[i] = quantise(in[i]);
+}
+
+// s = q[n - length1 - length2] - q[n - length2] - q[n - length1] + q[n], for a run of n.
+DYNAMICS_MULTIVERSION
+void fourTapSums(const int32_t* now, const int32_t* back1, const int32_t* back2, const int32_t* back12,
+                 int64_t* sums, int32_t count) {
+#pragma omp simd
+    for (int32_t k = 0; k < count; ++k) sums[k] = int64_t{back12[k]} - back2[k] - back1[k] + now[k];
 }
 
 // trunc(T × factor + 0.5) in double precision, at least 1. NaN and negative times give 1;
@@ -86,45 +93,55 @@ public:
         chooseRunFunction(&SmootherGausian::run);
     }
 
-    // Quantising is independent per sample and runs as a vector pass over a chunk; the
-    // ring and the recursion, which are sequential, follow over the quantised chunk.
+    // A block goes through in chunks, each in three passes: quantise into the ring, form the
+    // four-tap sums, then run the recursion. Only the last is sequential; the other two run
+    // as vector instructions.
     void run(int32_t count) {
         const float* in = input.getBuffer();
         float* out = output.getBuffer();
         for (int32_t done = 0; done < count;) {
             const int32_t chunk = std::min(count - done, kChunk);
-            quantiseAll(in + done, quantised.data(), chunk);
+            writeChunk(in + done, chunk);
             smoothChunk(out + done, chunk);
             done += chunk;
         }
     }
 
 private:
-    static constexpr int32_t kChunk = 256;
+    static constexpr int32_t kChunk = 64;
+
+    // Quantises a chunk straight into the ring at writeIndex, then renews the copy of the
+    // ring's first kChunk entries kept after its end, so that a run of up to kChunk taps can
+    // be read without wrapping.
+    void writeChunk(const float* in, int32_t count) {
+        const int32_t size = ringMask + 1;
+        const int32_t beforeEnd = std::min(count, size - writeIndex);
+        quantiseAll(in, ring.data() + writeIndex, beforeEnd);
+        quantiseAll(in + beforeEnd, ring.data(), count - beforeEnd);
+        if (writeIndex < kChunk || beforeEnd < count) std::copy_n(ring.data(), kChunk, ring.data() + size);
+    }
 
     // The recursion y[n] = s + 2 y[n-1] - y[n-2] is kept as a slope y[n] - y[n-1], which
     // grows by s: two dependent additions per sample instead of three, the same integers.
     void smoothChunk(float* out, int32_t count) {
-        // Locals, not members, inside the loop: the stores into the ring could otherwise
-        // alias the offsets and force them to be reloaded for every sample.
-        int32_t* const taps = ring.data();
-        const int32_t mask = ringMask, back1 = offset1, back2 = offset2, back12 = offset12;
+        int64_t fourTap[kChunk];
+        fourTapSums(tapsBack(0), tapsBack(length1), tapsBack(length2), tapsBack(length1 + length2), fourTap,
+                    count);
         const float scale = gain;
-        int32_t w = writeIndex;
         int64_t y = level;
         int64_t rise = slope;
         for (int32_t k = 0; k < count; ++k) {
-            taps[w] = quantised[std::size_t(k)];
-            rise += int64_t{taps[(w + back12) & mask]} - taps[(w + back2) & mask] - taps[(w + back1) & mask] +
-                    taps[w];
+            rise += fourTap[k];
             y += rise;
             out[k] = float(y) * scale;
-            w = (w + 1) & mask;
         }
-        writeIndex = w;
+        writeIndex = (writeIndex + count) & ringMask;
         level = y;
         slope = rise;
     }
+
+    // The chunk's inputs `back` samples earlier, as one run of the ring.
+    const int32_t* tapsBack(int32_t back) const { return ring.data() + ((writeIndex - back) & ringMask); }
 
     // Every time value, also an unchanged one, clears the history: the output starts again
     // as if the input had been 0 before. The new ring is built before anything is changed,
@@ -134,19 +151,20 @@ private:
         if (mp::IMpHost* host = getHost()) host->querySampleRate(&sampleRate);
         float samples = (sampleRate * time.getValue()) * 0.001f;
         if (samples > kLongestTime) samples = kLongestTime;
-        const int32_t length1 = lengthFor(samples, 0.4);
-        const int32_t length2 = lengthFor(samples, 0.6);
+        const int32_t newLength1 = lengthFor(samples, 0.4);
+        const int32_t newLength2 = lengthFor(samples, 0.6);
 
+        // Room for a whole chunk beyond the longest tap, so that writing a chunk first never
+        // overwrites what one of its samples is still to read; then the copy of the start.
         int32_t size = 2;
-        while (size < length1 + length2 + 1) size *= 2;
-        std::vector<int32_t> fresh(std::size_t(size), 0);
+        while (size < newLength1 + newLength2 + 1 + kChunk) size *= 2;
+        std::vector<int32_t> fresh(std::size_t(size + kChunk), 0);
 
         ring.swap(fresh);
-        gain = 1.0f / ((float(length1) * kScale) * float(length2));
+        gain = 1.0f / ((float(newLength1) * kScale) * float(newLength2));
         ringMask = size - 1;
-        offset1 = size - length1;
-        offset2 = size - length2;
-        offset12 = size - (length1 + length2);
+        length1 = newLength1;
+        length2 = newLength2;
         writeIndex = 0;
         level = 0;
         slope = 0;
@@ -155,11 +173,9 @@ private:
     mp::MpFloatInPin time;  // milliseconds
     mp::AudioInPin input;
     mp::AudioOutPin output;
-    std::vector<int32_t> ring;  // quantised inputs, the current one at writeIndex
-    std::array<int32_t, kChunk> quantised;
-    int32_t offset1 = 0;   // ring size - length1
-    int32_t offset2 = 0;   // ring size - length2
-    int32_t offset12 = 0;  // ring size - length1 - length2
+    std::vector<int32_t> ring;  // quantised inputs, the next one at writeIndex; then a copy of the start
+    int32_t length1 = 1;
+    int32_t length2 = 1;
     int32_t writeIndex = 0;
     int64_t level = 0;  // filter sum of the previous sample
     int64_t slope = 0;  // its difference from the one before
