@@ -8,9 +8,23 @@ namespace ovm::validate {
 
 namespace {
 
+void checkCountdown(CheckContext& context, const Subject& subject) {
+    const auto& call = subject.firstSleepCall();
+    const auto countdown = subject.runOptions().hostBlockSize;
+    if (!call || !call->lastStaticReport || !countdown) return;
+    const int32_t due = *call->lastStaticReport + *countdown;
+    if (call->start < due && due <= call->end) return;
+    context.problem("asked to sleep in the call for samples " + std::to_string(call->start) + " to " +
+                    std::to_string(call->end) + ", but the countdown of " + std::to_string(*countdown) +
+                    " samples from the static report at sample " + std::to_string(*call->lastStaticReport) +
+                    " ends at sample " + std::to_string(due));
+}
+
 // Requests never come while something streams (checked on every call of a run), and once
-// every input and output is static and nothing happens, one comes within the host's block
-// size plus one block.
+// every input and output is static and nothing happens, one comes when the countdown from
+// the last static report runs out: in the call that completes the host's block size of
+// samples after it, neither earlier (a module downstream would miss samples it still needs)
+// nor later.
 void checkSleepRequests(CheckContext& context) {
     const Programme programme =
         makeProgramme(*context.module, mixSeed(context.seed, "sleep.requests"), context.scaled(20000));
@@ -25,11 +39,12 @@ void checkSleepRequests(CheckContext& context) {
     std::erase_if(quiet.events, [](const TimedEvent& e) { return e.at > 0; });
     for (auto& [pin, samples] : quiet.inputs) std::fill(samples.begin(), samples.end(), 0.25f);
     Subject subject(*context.factory, *context.module, quiet, {});
-    constexpr int32_t kBlock = 32;
+    constexpr int32_t kBlock = 23;  // not a divisor of the countdown: it ends inside a call
     while (!subject.finished() && subject.sleeps() == 0) subject.block(kBlock);
     const bool allStatic = !subject.anyOutputStreaming();
     if (allStatic && subject.sleeps() == 0)
         context.problem("all pins static and no events for 2048 samples, but no sleep request");
+    checkCountdown(context, subject);
 }
 
 // A module let sleep, then woken by its next event, gives what it gives when driven on.

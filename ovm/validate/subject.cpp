@@ -122,6 +122,7 @@ void Subject::block(int32_t count) {
     const bool slept = moduleHost->takeSleepRequest();
     check(count, slept);
     collect(count);
+    if (slept && sleepCount == 0) firstSleep = SleepCall{position, position + count, lastStatic};
     if (slept) ++sleepCount;
     asleep = slept;
     position += count;
@@ -178,6 +179,8 @@ void Subject::check(int32_t count, bool sleptNow) {
     }
     std::vector<host::StreamingReport> reports = moduleHost->takeStreamingReports();
     checkReports(count, reports);
+    for (const host::StreamingReport& r : reports)
+        if (!r.streaming) lastStatic = position + r.position;
     for (auto& [pin, state] : outputStates) followOutput(pin, count, sleptNow, reports);
     if (sleptNow) {
         for (const auto& [pin, on] : inputStreaming)

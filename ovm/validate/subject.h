@@ -62,6 +62,13 @@ public:
     host::ModuleHost& host() { return *moduleHost; }
     mp::IMpPlugin2& plugin() { return *object; }
     int32_t sleeps() const { return sleepCount; }
+    // The call in which the first sleep request came, and the last static report before it.
+    struct SleepCall {
+        int32_t start, end;
+        std::optional<int32_t> lastStaticReport;
+    };
+    const std::optional<SleepCall>& firstSleepCall() const { return firstSleep; }
+    const RunOptions& runOptions() const { return options; }
     bool anyOutputStreaming() const {
         for (const auto& [pin, state] : outputStates)
             if (state.streaming) return true;
@@ -100,6 +107,8 @@ private:
     std::size_t nextEvent = 0;
     int32_t position = 0;
     bool asleep = false;
+    std::optional<int32_t> lastStatic;  // sample position of the latest static report
+    std::optional<SleepCall> firstSleep;
     int32_t sleepCount = 0;
     Outputs produced;
     std::vector<Violation> found;
