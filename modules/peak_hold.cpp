@@ -98,8 +98,8 @@ private:
     // Runs up to the first NaN and hands over to the ring there; returns the samples done.
     int32_t runSlidingMinimum(const float* in, float* out, int32_t count) {
         const int32_t clean = samplesBeforeNaN(in, count);
+        remember(in, clean);  // first: out may be the same buffer as in
         window.run(in, out, clean);
-        remember(in, clean);
         if (clean < count) startRing();
         return clean;
     }
@@ -108,10 +108,11 @@ private:
     int32_t runRing(const float* in, float* out, int32_t count) {
         int32_t k = 0;
         for (; k < count && samplesWithoutNaN < length; ++k) {
-            out[k] = ring.push(in[k]);
-            samplesWithoutNaN = in[k] != in[k] ? 0 : samplesWithoutNaN + 1;
+            const float x = in[k];  // read once: out may be the same buffer
+            remember(&x, 1);
+            samplesWithoutNaN = x != x ? 0 : samplesWithoutNaN + 1;
+            out[k] = ring.push(x);
         }
-        remember(in, k);
         if (samplesWithoutNaN >= length) {
             window.resume([this](int32_t ago) { return history[std::size_t(historyPosition(-ago))]; });
             exact = false;

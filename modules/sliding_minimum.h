@@ -57,11 +57,12 @@ private:
         float* tail = tails.data() + phase;
         float head = headMinimum;
         for (int32_t k = 0; k < count; ++k) {
-            head = newerOrSmaller(in[k], head);
+            const float x = in[k];  // read once: out may be the same buffer
+            head = newerOrSmaller(x, head);
             out[k] = newerOrSmaller(head, tail[k + 1]);
             // Entry k of the previous block's tail minima has been used for the last time;
             // it keeps this block's sample until the block is complete.
-            tail[k] = in[k];
+            tail[k] = x;
         }
         headMinimum = head;
         phase += count;

@@ -22,6 +22,8 @@ public:
     mp::IMpPlugin2& plugin() { return instance.plugin(); }
     std::vector<float>& buffer(int32_t pinId) { return buffers.at(pinId); }
 
+    // Gives `pin` the buffer of `owner`, as a host that processes in place does.
+    void shareBuffer(int32_t pin, int32_t owner) { instance.setBuffer(pin, buffers.at(owner).data()); }
     void process(int32_t count, host::EventList& events) { instance.process(count, events); }
     void process(int32_t count) { instance.process(count); }
 
