@@ -1,12 +1,15 @@
 // Nanoseconds per sample of every module, driven through the built Dynamics.ovm and its
 // process(), with the heap and lock calls made inside process() counted.
 
+#include <algorithm>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
 #include "host/plugin_instance.h"
+#include "ovm/core/demo_signal.h"
 
 namespace bench {
 namespace {
@@ -32,15 +35,31 @@ const ModuleSetup kModules[] = {
 const ModuleSetup& kPeakHold = kModules[5];
 const ModuleSetup& kSmoother = kModules[6];
 
+// The gain a limiter computes on the demo programme: the knee's gain for the larger of the two
+// channels' magnitudes, 1 where they stay under the threshold.
+const std::vector<float>& limiterGain() {
+    static const std::vector<float> gain = [] {
+        const std::vector<float> programme = ovm::demoProgramme(double(kSignalLength) / 48000.0, 48000.0);
+        std::vector<float> g(kSignalLength);
+        for (std::size_t k = 0; k < g.size(); ++k) {
+            const float peak = std::max(std::fabs(programme[2 * k]), std::fabs(programme[2 * k + 1]));
+            g[k] = peak > 0.891f ? 0.891f / peak : 1.0f;
+        }
+        return g;
+    }();
+    return gain;
+}
+
+// `signal`, when given, feeds the first input instead of noise.
 void moduleThroughProcess(benchmark::State& state, const ModuleSetup& setup, int32_t block,
-                          float controlValue) {
+                          float controlValue, const std::vector<float>* signal = nullptr) {
     auto factory = dynamicsLibrary().factory();
     host::PluginInstance module(*factory, setup.id);
     module.host().setBlockSize(block);
     module.host().setSampleRate(48000.0f);
     std::vector<std::vector<float>> inputs;
     for (std::size_t i = 0; i < setup.inputs.size(); ++i)
-        inputs.push_back(noise(setup.low, setup.high, uint32_t(i + 1)));
+        inputs.push_back(i == 0 && signal ? *signal : noise(setup.low, setup.high, uint32_t(i + 1)));
     std::vector<float> output(kSignalLength);
     host::EventList start;
     for (int32_t pin : setup.inputs) start.streaming(0, pin, true);
@@ -87,6 +106,12 @@ void registerModuleBenchmarks() {
         benchmark::RegisterBenchmark(
             ("window/Orin SmootherG/" + std::to_string(int(time)) + "ms").c_str(),
             [time](benchmark::State& state) { moduleThroughProcess(state, kSmoother, 4096, time); });
+    benchmark::RegisterBenchmark("gain/Orin Peak Hold/6ms", [](benchmark::State& state) {
+        moduleThroughProcess(state, kPeakHold, 4096, 6.0f, &limiterGain());
+    });
+    benchmark::RegisterBenchmark("gain/Orin SmootherG/5ms", [](benchmark::State& state) {
+        moduleThroughProcess(state, kSmoother, 4096, 5.0f, &limiterGain());
+    });
 }
 
 }  // namespace bench
