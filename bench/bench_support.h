@@ -42,5 +42,6 @@ void registerLimitBenchmarks();
 void registerFrameworkBenchmarks();
 void registerKernelBenchmarks();
 void registerLimiterBenchmarks();
+void registerPeerBenchmarks();  // none where Faust is not installed
 
 }  // namespace bench

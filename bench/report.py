@@ -21,7 +21,7 @@ LIMITS = {
     "Orin ms2factor": ("limit/exp-and-call", "exp and an indirect call", None),
     "Orin factor2ms": ("limit/log-and-call", "log and an indirect call", None),
     "Orin Peak Hold": ("limit/min-chain", "dependent float minimums", "peer/slidingmin-vec/4096"),
-    "Orin SmootherG": ("limit/recursion64", "the 64-bit recursion alone", "peer/smoother-vec/10ms"),
+    "Orin SmootherG": ("limit/recursion64", "the 64-bit recursion alone", "peer/smoother/10ms"),
 }
 
 

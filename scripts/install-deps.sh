@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox)
+          libsndfile1-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox faust)
 
 missing=()
 for package in "${packages[@]}"; do
