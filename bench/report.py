@@ -98,8 +98,10 @@ def smoother_rows(f):
     rows = []
     for time in SMOOTHING_TIMES:
         ours = f"window/Orin SmootherG/{time}"
+        peers = [p for p in (f"peer/smoother/{time}", f"peer/smoother-vec/{time}") if f.ns(p) is not None]
+        faster = min(peers, key=f.ns) if peers else None
         rows.append([time, f.text(ours), f.text(f"peer/smoother/{time}"), f.text(f"peer/smoother-vec/{time}"),
-                     f.ratio(ours, f"peer/smoother/{time}")])
+                     f.ratio(ours, faster)])
     return rows
 
 
@@ -235,7 +237,7 @@ back to while NaN is in the window.
 
 ## SmootherGausian by smoothing time (blocks of 4096)
 
-{table(smoother_rows(f), ["time", "ours", "Faust cascade", "Faust cascade -vec", "ours / Faust"])}
+{table(smoother_rows(f), ["time", "ours", "Faust cascade", "Faust cascade -vec", "ours / the faster Faust"])}
 
 On a realistic gain signal instead of noise (the knee's gain for the demo programme, as
 in the limiter patch): PeakHold at 6 ms takes {f.text("gain/Orin Peak Hold/6ms")} ns per sample, SmootherGausian
