@@ -33,9 +33,28 @@ void writeText(const std::string& path, const std::string& text) { std::ofstream
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
+namespace {
+
+// This test process's scratch folder, removed when the process ends (by the process that made
+// it, not by a forked child).
+class ScratchRoot {
+public:
+    ScratchRoot()
+        : owner(getpid()),
+          path(std::filesystem::temp_directory_path().string() + "/ovm-tests-" + std::to_string(owner)) {}
+    ~ScratchRoot() {
+        std::error_code ignored;
+        if (getpid() == owner) std::filesystem::remove_all(path, ignored);
+    }
+    const pid_t owner;
+    const std::string path;
+};
+
+}  // namespace
+
 std::string freshFolder(const std::string& name) {
-    const std::string folder = std::filesystem::temp_directory_path().string() + "/ovm-tests-" +
-                               std::to_string(getpid()) + "/" + name;
+    static const ScratchRoot root;
+    const std::string folder = root.path + "/" + name;
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
