@@ -23,36 +23,38 @@ int32_t ModuleHost::sendPinValue(int32_t position, int32_t pinId, int32_t size, 
     float value = 0;
     if (data != nullptr && size > 0) std::memcpy(&value, data, size < 4 ? size_t(size) : 4);
     if (recording) [[unlikely]]
-        keep({HostCall::Kind::SendPinValue, position, pinId, size, value});
+        keep(HostCall::Kind::SendPinValue, position, pinId, size, value);
     return mp::kResultOk;
 }
 
 int32_t ModuleHost::reportPinStreaming(int32_t position, int32_t pinId, int32_t streaming) {
     if (recording) [[unlikely]]
-        keep({HostCall::Kind::ReportPinStreaming, position, pinId, streaming});
+        keep(HostCall::Kind::ReportPinStreaming, position, pinId, streaming);
     reports.push_back({position, pinId, streaming != 0});
     return mp::kResultOk;
 }
 
 int32_t ModuleHost::requestSleep() {
     if (recording) [[unlikely]]
-        keep({HostCall::Kind::RequestSleep});
+        keep(HostCall::Kind::RequestSleep);
     ++sleepRequests;
     sleepPending = true;
     return mp::kResultOk;
 }
 
+// The answer first, the record after: nothing then has to survive the recording call, and a
+// query that is not recorded needs no stack frame.
 int32_t ModuleHost::queryBlockSize(int32_t* samples) {
-    if (recording) [[unlikely]]
-        keep({HostCall::Kind::QueryBlockSize});
     if (blockSize) *samples = *blockSize;
+    if (recording) [[unlikely]]
+        keep(HostCall::Kind::QueryBlockSize);
     return mp::kResultOk;
 }
 
 int32_t ModuleHost::querySampleRate(float* hertz) {
-    if (recording) [[unlikely]]
-        keep({HostCall::Kind::QuerySampleRate});
     if (sampleRate) *hertz = *sampleRate;
+    if (recording) [[unlikely]]
+        keep(HostCall::Kind::QuerySampleRate);
     return mp::kResultOk;
 }
 
@@ -60,6 +62,8 @@ std::vector<StreamingReport> ModuleHost::takeStreamingReports() { return std::ex
 
 bool ModuleHost::takeSleepRequest() { return std::exchange(sleepPending, false); }
 
-void ModuleHost::keep(const HostCall& call) { recordedCalls.push_back(call); }
+void ModuleHost::keep(HostCall::Kind kind, int32_t position, int32_t pinId, int32_t value, float floatValue) {
+    recordedCalls.push_back({kind, position, pinId, value, floatValue});
+}
 
 }  // namespace host

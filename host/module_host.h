@@ -79,7 +79,9 @@ public:
 private:
     // Out of line, so that a host that is not recording answers a query without even
     // building the record.
-    [[gnu::noinline]] void keep(const HostCall& call);
+    // Plain arguments: a record built on the caller's stack would cost every query a frame.
+    [[gnu::noinline]] void keep(HostCall::Kind kind, int32_t position = 0, int32_t pinId = 0,
+                                int32_t value = 0, float floatValue = 0);
 
     std::optional<int32_t> blockSize = 64;
     std::optional<float> sampleRate = 48000.0f;
