@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a release build with g++, the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and a clang++ build.
-# Warnings are errors in all three.
+# Warnings are errors in all three. Then each fuzz target runs for 45 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,4 +14,5 @@ for preset in ci-release ci-sanitize ci-clang; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+scripts/fuzz.sh 45
 echo "All tests passed."

@@ -45,6 +45,11 @@ struct PinInfo {
     std::string unit;
 };
 
+// A delay holds its whole length in memory: 2^24 samples (64 MiB, about 5.8 minutes at
+// 48 kHz) at most, so that a mistyped time is a patch error rather than an allocation of
+// gigabytes that fails or exhausts the machine.
+constexpr long long kLongestDelay = 1LL << 24;
+
 float pinValue(const SourceText& text, const std::string& unit) {
     try {
         return float(toPinValue(parseQuantity(text.text), unit));
@@ -240,9 +245,14 @@ private:
             return std::make_unique<MultiplyNode>(
                 node.name, blockSize, gain == node.values.end() ? 1.0f : pinValue(gain->second, "linear"));
         }
-        if (node.kind == "delay")
-            return std::make_unique<DelayNode>(node.name, blockSize,
-                                               samplesOf(node.values.at("time"), config.sampleRate));
+        if (node.kind == "delay") {
+            const SourceText& time = node.values.at("time");
+            const long long length = samplesOf(time, config.sampleRate);
+            if (length > kLongestDelay)
+                throw patchError(time.where + ": delay node '" + node.name + "': '" + time.text +
+                                 "' is longer than " + std::to_string(kLongestDelay) + " samples");
+            return std::make_unique<DelayNode>(node.name, blockSize, length);
+        }
         try {
             return std::make_unique<ModuleNode>(node.name, factory, *node.module, blockSize,
                                                 float(config.sampleRate));

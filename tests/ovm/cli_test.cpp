@@ -194,6 +194,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  5,
                  "'loud': not a number"},
+        BadInput{
+            "huge-delay",
+            singleModulePatch("Orin Integrator", "[nodes.d]\ntype = \"delay\"\ntime = \"1e9 s\"\n", kWire),
+            {},
+            5,
+            "p.toml:7: delay node 'd': '1e9 s' is longer than 16777216 samples"},
         BadInput{"syntax", "library = \"x\"\nconnections = [\n", {}, 5, "p.toml:2:"},
         BadInput{
             "misspelt-key", "library = \"x\"\nconection = []\n", {}, 5, "p.toml:2: 'conection': unknown key"},

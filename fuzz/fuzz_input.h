@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace fuzzing {
+
+// Reads a fuzz input front to back. Past the end every read gives zeros, so any input,
+// however short, decodes to something.
+class FuzzInput {
+public:
+    FuzzInput(const uint8_t* data, std::size_t size) : data(data), size(size) {}
+
+    bool empty() const { return offset >= size; }
+
+    uint8_t byte() { return offset < size ? data[offset++] : 0; }
+    uint16_t u16() { return read<uint16_t>(); }
+    uint32_t u32() { return read<uint32_t>(); }
+    float rawFloat() { return read<float>(); }
+
+private:
+    // Little-endian, byte by byte, so a value cut off by the end is completed with zeros.
+    template <typename T>
+    T read() {
+        uint8_t bytes[sizeof(T)] = {};
+        for (auto& b : bytes) b = byte();
+        T value;
+        std::memcpy(&value, bytes, sizeof value);
+        return value;
+    }
+
+    const uint8_t* data;
+    std::size_t size;
+    std::size_t offset = 0;
+};
+
+}  // namespace fuzzing
