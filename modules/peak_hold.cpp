@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "factory/module_registration.h"
@@ -133,7 +134,7 @@ private:
     void remember(const float* in, int32_t count) {
         for (int32_t k = 0; k < count;) {
             const int32_t run = std::min(count - k, length - historyIndex);
-            std::copy_n(in + k, run, history.data() + historyIndex);
+            std::copy_n(in + k, run, history.get() + historyIndex);
             k += run;
             historyIndex = historyIndex + run == length ? 0 : historyIndex + run;
         }
@@ -161,17 +162,19 @@ private:
     // released first.
     void allocate(int32_t holdLength) {
         length = 1;
-        std::vector<float>().swap(history);
+        history.reset();
         ring = DoublingRing();
         window = SlidingMinimum();
         if (holdLength <= 1) return;
         try {
-            history.assign(std::size_t(holdLength), 1.0f);
+            // Left unfilled: only samples written since the refill are ever read, and a long
+            // hold's pages are then touched as the signal arrives, not all at once here.
+            history = std::make_unique_for_overwrite<float[]>(std::size_t(holdLength));
             ring.reserve(holdLength);
             window.reset(largestPowerOfTwoUpTo(holdLength), 1.0f);
             length = holdLength;
         } catch (...) {
-            std::vector<float>().swap(history);
+            history.reset();
             ring = DoublingRing();
             window = SlidingMinimum();
         }
@@ -186,12 +189,12 @@ private:
     mp::MpFloatInPin holdTime;  // milliseconds
     mp::AudioInPin input;
     mp::AudioOutPin output;
-    int32_t length = 1;              // the hold length N in samples
-    std::vector<float> history;      // the last N input samples
-    int32_t historyIndex = 0;        // where the next sample goes
-    int32_t samplesSinceRefill = 0;  // up to N
-    int32_t samplesWithoutNaN = 0;   // while the ring runs, up to N
-    bool exact = false;              // the ring runs, not the sliding minimum
+    int32_t length = 1;                // the hold length N in samples
+    std::unique_ptr<float[]> history;  // the last N input samples
+    int32_t historyIndex = 0;          // where the next sample goes
+    int32_t samplesSinceRefill = 0;    // up to N
+    int32_t samplesWithoutNaN = 0;     // while the ring runs, up to N
+    bool exact = false;                // the ring runs, not the sliding minimum
     DoublingRing ring;
     SlidingMinimum window;
 };
