@@ -31,7 +31,7 @@ def pin(p):
 
 
 def raw_float(x):
-    return bytes([15]) + struct.pack("<f", x)  # specialFloat choice 15: four raw bytes
+    return bytes([15]) + struct.pack("<f", x)  # edgeFloat choice 15: four raw bytes
 
 
 def event(kind, position, pin_byte=0, payload=b""):
@@ -90,13 +90,13 @@ def seeds():
         )
 
     # Values that break careless arithmetic, as control values and as samples.
-    specials = [float("nan"), float("inf"), -float("inf"), 1e-45, -1e-40, 3.4e38, -3.4e38, 0.0, -0.0]
+    edges = [float("nan"), float("inf"), -float("inf"), 1e-45, -1e-40, 3.4e38, -3.4e38, 0.0, -0.0]
     for name, control in (("hardknee", 0), ("peakhold", 0), ("smoother", 0)):
         index = MODULES[name][0]
-        events = start_events([1]) + [event(VALUE, 10 * k, pin(control), raw_float(v)) for k, v in enumerate(specials)]
-        yield f"{name}_special_values", header(index) + call(200, events, raw_samples(specials))
-    yield "factor2ms_special_samples", header(6) + call(64, start_events([0]), raw_samples(specials))
-    yield "peak_special_samples", header(0) + call(64, start_events([0, 1]), raw_samples(specials) + raw_samples(specials[::-1]))
+        events = start_events([1]) + [event(VALUE, 10 * k, pin(control), raw_float(v)) for k, v in enumerate(edges)]
+        yield f"{name}_edge_values", header(index) + call(200, events, raw_samples(edges))
+    yield "factor2ms_edge_samples", header(6) + call(64, start_events([0]), raw_samples(edges))
+    yield "peak_edge_samples", header(0) + call(64, start_events([0, 1]), raw_samples(edges) + raw_samples(edges[::-1]))
 
     # Events the framework must survive: unknown pins and types, odd value sizes, positions
     # beyond the block and out of order, negative and empty blocks.

@@ -65,7 +65,7 @@ const ModuleShape kModules[] = {
 }
 
 // Ordinary values and the ones that break careless arithmetic.
-float specialFloat(FuzzInput& in) {
+float edgeFloat(FuzzInput& in) {
     const uint8_t choice = in.byte();
     switch (choice % 16) {
         case 0:
@@ -211,14 +211,14 @@ PlannedEvent planEvent(FuzzInput& in, int32_t count, int32_t pinCount) {
     if (e.kind != PlannedEvent::announce) e.pin = pinId(in, pinCount);
     switch (e.kind) {
         case PlannedEvent::value:
-            e.floatValue = specialFloat(in);
+            e.floatValue = edgeFloat(in);
             break;
         case PlannedEvent::rawValue:
             e.size = int32_t(in.byte() % 24) - 3;
             for (int32_t i = 0; i < e.size; ++i) e.bytes.push_back(in.byte());
             break;
         case PlannedEvent::externalValue: {
-            const float v = specialFloat(in);
+            const float v = edgeFloat(in);
             e.size = sizeof v;
             e.bytes.resize(sizeof v);
             std::memcpy(e.bytes.data(), &v, sizeof v);
@@ -281,7 +281,7 @@ void fillInput(FuzzInput& in, float* samples, int32_t count) {
         case 0:
             return;  // keeps what the previous call had
         case 1:
-            std::fill_n(samples, count, specialFloat(in));
+            std::fill_n(samples, count, edgeFloat(in));
             break;
         case 2: {
             float pattern[64];
@@ -291,8 +291,8 @@ void fillInput(FuzzInput& in, float* samples, int32_t count) {
             break;
         }
         default: {
-            const float start = specialFloat(in);
-            const float step = specialFloat(in);
+            const float start = edgeFloat(in);
+            const float step = edgeFloat(in);
             for (int32_t i = 0; i < count; ++i) samples[i] = start + step * float(i);
         }
     }

@@ -101,20 +101,20 @@ private:
 
     void declareNodes() {
         declared.push_back({std::string(kInputNode), "input", nullptr, {}, patch.path});
-        for (const NodeSpec& spec : patch.nodes) {
-            Declared node{spec.name, spec.type, nullptr, {}, spec.where};
-            if (spec.type == "module") {
-                node.module = description.find(spec.module);
+        for (const NodeEntry& declaration : patch.nodes) {
+            Declared node{declaration.name, declaration.type, nullptr, {}, declaration.where};
+            if (declaration.type == "module") {
+                node.module = description.find(declaration.module);
                 if (node.module == nullptr)
-                    throw patchError(spec.where + ": node '" + spec.name + "': unknown module '" +
-                                     spec.module + "' (not in " + description.path +
-                                     "; 'ovm list' shows the modules)");
+                    throw patchError(declaration.where + ": node '" + declaration.name +
+                                     "': unknown module '" + declaration.module + "' (not in " +
+                                     description.path + "; 'ovm list' shows the modules)");
             }
-            for (const auto& [pin, value] : spec.values) node.values[pin] = value;
+            for (const auto& [pin, value] : declaration.values) node.values[pin] = value;
             declared.push_back(std::move(node));
         }
         declared.push_back({std::string(kOutputNode), "output", nullptr, {}, patch.path});
-        for (const ConnectionSpec& c : patch.connections)
+        for (const ConnectionEntry& c : patch.connections)
             if (c.to.node == kOutputNode)
                 outputChannels = std::max(outputChannels, channelIndex(c.to, c.where) + 1);
         for (std::size_t i = 0; i < declared.size(); ++i) checkValues(declared[i]);
@@ -191,7 +191,7 @@ private:
 
     void resolveConnections() {
         std::map<std::pair<std::size_t, int32_t>, std::string> fed;
-        for (const ConnectionSpec& c : patch.connections) {
+        for (const ConnectionEntry& c : patch.connections) {
             const std::size_t from = nodeIndex(c.from.node, c.where);
             const std::size_t to = nodeIndex(c.to.node, c.where);
             const PinInfo fromPin = pinOf(declared[from], c.from, c.where);
@@ -313,7 +313,7 @@ private:
     }
 
     void scheduleAutomation() {
-        for (const AutomationSpec& a : patch.automation) addScheduled(a.target, a.at, a.value);
+        for (const AutomationEntry& a : patch.automation) addScheduled(a.target, a.at, a.value);
         for (const ValueOverride& o : config.overrides)
             if (o.at) addScheduled(o.target, *o.at, o.value);
         std::stable_sort(

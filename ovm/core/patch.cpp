@@ -10,7 +10,7 @@
 
 namespace ovm {
 
-const NodeSpec* Patch::findNode(std::string_view name) const {
+const NodeEntry* Patch::findNode(std::string_view name) const {
     for (const auto& node : nodes)
         if (node.name == name) return &node;
     return nullptr;
@@ -41,10 +41,10 @@ PinRef pinRefAt(const TomlFields& fields, std::string_view key, std::string_view
     }
 }
 
-NodeSpec readNode(const std::string& name, const TomlFields& fields) {
+NodeEntry readNode(const std::string& name, const TomlFields& fields) {
     if (name == kInputNode || name == kOutputNode)
         fields.fail("", "'" + name + "' is the host's own node and cannot be declared");
-    NodeSpec node;
+    NodeEntry node;
     node.name = name;
     node.where = fields.where();
     node.type = fields.optionalString("type").value_or("module");
@@ -59,7 +59,7 @@ NodeSpec readNode(const std::string& name, const TomlFields& fields) {
     return node;
 }
 
-ConnectionSpec readConnection(const TomlFields& fields, std::string_view text) {
+ConnectionEntry readConnection(const TomlFields& fields, std::string_view text) {
     const auto arrow = text.find("->");
     if (arrow == std::string_view::npos)
         fields.fail("connections", "'" + std::string(text) + "' is not of the form \"node.pin -> node.pin\"");
@@ -67,7 +67,7 @@ ConnectionSpec readConnection(const TomlFields& fields, std::string_view text) {
             pinRefAt(fields, "connections", text.substr(arrow + 2)), fields.where("connections")};
 }
 
-AutomationSpec readAutomation(const TomlFields& fields) {
+AutomationEntry readAutomation(const TomlFields& fields) {
     fields.allowOnly({"at", "set", "value"});
     const auto at = fields.optionalQuantity("at");
     const auto value = fields.optionalQuantity("value");

@@ -20,7 +20,7 @@ struct PinRef {
     std::string text() const { return node + "." + pin; }
 };
 
-struct NodeSpec {
+struct NodeEntry {
     std::string name;
     std::string type;    // "module", "multiply" or "delay"
     std::string module;  // for modules: identifier or short name in the library's description
@@ -28,13 +28,13 @@ struct NodeSpec {
     std::string where;
 };
 
-struct ConnectionSpec {
+struct ConnectionEntry {
     PinRef from;
     PinRef to;
     std::string where;
 };
 
-struct AutomationSpec {
+struct AutomationEntry {
     PinRef target;
     SourceText at;
     SourceText value;
@@ -48,13 +48,13 @@ struct Patch {
     std::string library;  // as written; resolved against the patch's folder
     std::string libraryWhere;
     std::optional<int> blockSize;
-    std::vector<NodeSpec> nodes;
-    std::vector<ConnectionSpec> connections;
-    std::vector<AutomationSpec> automation;
+    std::vector<NodeEntry> nodes;
+    std::vector<ConnectionEntry> connections;
+    std::vector<AutomationEntry> automation;
     std::optional<PinRef> plotGain;  // a gain signal the plot shows as gain reduction
     std::optional<double> ceiling;   // linear level no output sample may exceed
 
-    const NodeSpec* findNode(std::string_view name) const;
+    const NodeEntry* findNode(std::string_view name) const;
 };
 
 inline constexpr std::string_view kInputNode = "input";

@@ -62,7 +62,7 @@ struct LoadedLibrary {
 
 long long longestDelay(const Patch& patch, double sampleRate) {
     long long longest = 0;
-    for (const NodeSpec& node : patch.nodes)
+    for (const NodeEntry& node : patch.nodes)
         for (const auto& [name, value] : node.values)
             if (node.type == "delay" && name == "time")
                 longest = std::max(longest, toSamples(parseQuantity(value.text), sampleRate));
