@@ -7,6 +7,7 @@
 #include "host/elf_exports.h"
 #include "host/plugin_instance.h"
 #include "ovm/validate/check.h"
+#include "ovm/validate/interface_identifiers.h"
 
 namespace ovm::validate {
 
@@ -60,21 +61,27 @@ void checkSameObject(CheckContext& context) {
     dlclose(handle);
 }
 
+// The factory answers its three identifiers with itself and no plug-in or host identifier.
 void checkIdentifiers(CheckContext& context) {
+    namespace ids = identifiers;
     mp::IMpFactory2& factory = *context.factory;
-    for (const mp::MpGuid& iid : {mp::kIidMpFactory, mp::kIidMpFactory2, mp::kIidMpUnknown}) {
+    for (const ids::Named& own : {ids::factory1, ids::factory2, ids::unknown}) {
         void* view = kUntouched;
-        const int32_t result = factory.queryInterface(&iid, &view);
-        if (result != mp::kResultOk || view == nullptr || view == kUntouched)
-            context.problem("queryInterface with one of its identifiers returned " + std::to_string(result));
-        else
+        const int32_t result = factory.queryInterface(&own.iid, &view);
+        if (result != mp::kResultOk || view != &factory)
+            context.problem(std::string("queryInterface with ") + own.name + " returned " +
+                            std::to_string(result) + (result == mp::kResultOk ? " and not the factory" : ""));
+        if (result == mp::kResultOk && view != nullptr && view != kUntouched)
             static_cast<mp::IMpUnknown*>(view)->release();
     }
-    void* view = kUntouched;
-    const int32_t result = factory.queryInterface(&mp::kIidMpPlugin2, &view);
-    if (result != mp::kResultNoInterface || view != nullptr)
-        context.problem("queryInterface with a plug-in identifier: result " + std::to_string(result) +
-                        (view == nullptr ? "" : ", out-parameter not null"));
+    for (const ids::Named& foreign :
+         {ids::plugin, ids::plugin2, ids::legacyInitialization, ids::hostSecondary, ids::host}) {
+        void* view = kUntouched;
+        const int32_t result = factory.queryInterface(&foreign.iid, &view);
+        if (result != mp::kResultNoInterface || view != nullptr)
+            context.problem(std::string("queryInterface with ") + foreign.name + ": result " +
+                            std::to_string(result) + (view == nullptr ? "" : ", out-parameter not null"));
+    }
 }
 
 // Texts that must not create anything: prefixes, trailing characters, case, empty.

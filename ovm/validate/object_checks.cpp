@@ -8,6 +8,7 @@
 #include "host/event_list.h"
 #include "host/plugin_instance.h"
 #include "ovm/validate/check.h"
+#include "ovm/validate/interface_identifiers.h"
 
 namespace ovm::validate {
 
@@ -62,48 +63,79 @@ void start(const ModuleDescription& module, mp::IMpPlugin2& object, int32_t coun
     object.process(count, events.head());
 }
 
+// Remembers the identifiers an object asks its host for.
+struct AskedHost : host::ModuleHost {
+    std::vector<mp::MpGuid> asked;
+    int32_t queryInterface(const mp::MpGuid* iid, void** object) override {
+        asked.push_back(*iid);
+        return host::ModuleHost::queryInterface(iid, object);
+    }
+};
+
+const char* nameOf(const mp::MpGuid& iid) {
+    for (const identifiers::Named& known : identifiers::all)
+        if (known.iid == iid) return known.name;
+    return "an unknown identifier";
+}
+
+// Every identifier a host knows, asked through every view that can be asked: the four
+// plug-in identifiers give their views (the same whichever view asks), the factory's and the
+// host's give -2 and null. The legacy view then attaches a host, which is asked for the two
+// host identifiers.
 void checkViews(CheckContext& context) {
+    namespace ids = identifiers;
+    AskedHost attached;  // outlives the object
     Created created(context);
     if (created.object == nullptr) return;
-    mp::IMpPlugin2& object = *created.object;
-    const struct {
-        const mp::MpGuid& iid;
-        const char* name;
-    } views[] = {{mp::kIidMpPlugin2, "IMpPlugin2"},
-                 {mp::kIidMpPlugin, "IMpPlugin"},
-                 {mp::kIidMpUnknown, "IMpUnknown"},
-                 {mp::kIidMpLegacyInitialization, "IMpLegacyInitialization"}};
-    void* plugin = nullptr;
-    object.queryInterface(&mp::kIidMpPlugin, &plugin);
-    for (const auto& view : views) {
+    const ids::Named answered[] = {ids::plugin2, ids::plugin, ids::unknown, ids::legacyInitialization};
+    const ids::Named foreign[] = {ids::factory1, ids::factory2, ids::hostSecondary, ids::host};
+    void* views[4] = {};
+    for (std::size_t i = 0; i < 4; ++i) {
         void* answer = kUntouched;
-        const int32_t result = object.queryInterface(&view.iid, &answer);
-        if (result != mp::kResultOk || answer == nullptr || answer == kUntouched) {
-            context.problem(std::string("does not answer ") + view.name + ": result " +
+        const int32_t result = created.object->queryInterface(&answered[i].iid, &answer);
+        if (result == mp::kResultOk && answer != nullptr && answer != kUntouched)
+            views[i] = answer;
+        else
+            context.problem(std::string("does not answer ") + answered[i].name + ": result " +
                             std::to_string(result));
-            continue;
+    }
+    auto [plugin2, plugin, unknown, legacy] = views;
+    if (plugin2 != nullptr && plugin2 != created.object)
+        context.problem("IMpPlugin2 is not the view the factory handed out");
+    if (unknown != nullptr && unknown != plugin) context.problem("IMpUnknown is not the IMpPlugin view");
+    if (legacy != nullptr && (legacy == plugin || legacy == plugin2))
+        context.problem("IMpLegacyInitialization is not a view of its own");
+    for (void* through : {plugin2, plugin, legacy}) {
+        if (through == nullptr) continue;
+        auto* asked = static_cast<mp::IMpUnknown*>(through);
+        for (std::size_t i = 0; i < 4; ++i) {
+            void* again = kUntouched;
+            asked->queryInterface(&answered[i].iid, &again);
+            if (again != views[i])
+                context.problem(std::string(answered[i].name) +
+                                " asked through another view gives another answer");
+            if (again != nullptr && again != kUntouched) static_cast<mp::IMpUnknown*>(again)->release();
         }
-        auto* unknown = static_cast<mp::IMpUnknown*>(answer);
-        // Asked through the view it handed out, the view answers the same.
-        void* again = nullptr;
-        unknown->queryInterface(&view.iid, &again);
-        if (again != answer)
-            context.problem(std::string(view.name) + " asked through itself gives another view");
-        if (again != nullptr) static_cast<mp::IMpUnknown*>(again)->release();
-        if (view.iid == mp::kIidMpPlugin2 && answer != &object)
-            context.problem("IMpPlugin2 is not the view the factory handed out");
-        if (view.iid == mp::kIidMpUnknown && answer != plugin)
-            context.problem("IMpUnknown is not the IMpPlugin view");
-        unknown->release();
+        for (const ids::Named& other : foreign) {
+            void* answer = kUntouched;
+            const int32_t result = asked->queryInterface(&other.iid, &answer);
+            if (result != mp::kResultNoInterface || answer != nullptr)
+                context.problem(std::string(other.name) + " gives result " + std::to_string(result) +
+                                (answer == nullptr ? "" : " and a non-null out-parameter"));
+        }
     }
-    if (plugin != nullptr) static_cast<mp::IMpUnknown*>(plugin)->release();
-    for (const mp::MpGuid& iid : {mp::kIidMpFactory, mp::kIidMpFactory2, mp::kIidMpHost}) {
-        void* answer = kUntouched;
-        const int32_t result = object.queryInterface(&iid, &answer);
-        if (result != mp::kResultNoInterface || answer != nullptr)
-            context.problem("a foreign identifier gives result " + std::to_string(result) +
-                            (answer == nullptr ? "" : " and a non-null out-parameter"));
+    if (legacy != nullptr) {
+        static_cast<mp::IMpLegacyInitialization*>(legacy)->setHost(&attached);
+        const std::vector<mp::MpGuid> expected = {ids::hostSecondary.iid, ids::host.iid};
+        if (attached.asked != expected) {
+            std::string message = "setHost asks the host for";
+            for (const mp::MpGuid& iid : attached.asked) message += std::string(" [") + nameOf(iid) + "]";
+            context.problem(message + " instead of [" + ids::hostSecondary.name + "] [" + ids::host.name +
+                            "]");
+        }
     }
+    for (void* view : views)
+        if (view != nullptr) static_cast<mp::IMpUnknown*>(view)->release();
 }
 
 void checkReferenceCounts(CheckContext& context) {
@@ -116,10 +148,10 @@ void checkReferenceCounts(CheckContext& context) {
         context.problem("addRef, addRef, release, release gave " + std::to_string(up1) + ", " +
                         std::to_string(up2) + ", " + std::to_string(down1) + ", " + std::to_string(down2) +
                         " instead of 2, 3, 2, 1");
-    for (const mp::MpGuid& iid :
-         {mp::kIidMpPlugin2, mp::kIidMpPlugin, mp::kIidMpUnknown, mp::kIidMpLegacyInitialization}) {
+    for (const identifiers::Named& answered : {identifiers::plugin2, identifiers::plugin,
+                                               identifiers::unknown, identifiers::legacyInitialization}) {
         void* view = nullptr;
-        object.queryInterface(&iid, &view);
+        object.queryInterface(&answered.iid, &view);
         if (view == nullptr) continue;
         const int32_t held = static_cast<mp::IMpUnknown*>(view)->release();
         if (held != 1)
