@@ -6,8 +6,6 @@
 
 #include <algorithm>
 
-#include "factory/host_interface.h"
-#include "framework/plugin_interfaces.h"
 #include "host/elf_exports.h"
 
 namespace {
@@ -28,20 +26,6 @@ TEST(DynamicsLibrary, EntryPointHandsOutTheSameFactoryEveryTime) {
     EXPECT_EQ(first, second);
 }
 
-TEST(DynamicsLibrary, FactoryAnswersItsThreeIdentifiersWithItself) {
-    auto unknown = dynamicsLibrary().factoryUnknown();
-    for (const auto& iid : {mp::kIidMpFactory, mp::kIidMpFactory2, mp::kIidMpUnknown}) {
-        void* object = nullptr;
-        EXPECT_EQ(unknown->queryInterface(&iid, &object), mp::kResultOk);
-        EXPECT_EQ(object, static_cast<void*>(unknown.get()));
-    }
-    for (const auto& iid : {mp::kIidMpPlugin2, mp::kIidMpPlugin, mp::kIidMpHost}) {
-        void* object = reinterpret_cast<void*>(0x1);
-        EXPECT_EQ(unknown->queryInterface(&iid, &object), mp::kResultNoInterface);
-        EXPECT_EQ(object, nullptr);
-    }
-}
-
 TEST(DynamicsLibrary, FactoryIsNeverDestroyedByRelease) {
     auto& factory = dynamicsFactory();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(factory.release(), 1);
@@ -49,16 +33,6 @@ TEST(DynamicsLibrary, FactoryIsNeverDestroyedByRelease) {
     int32_t version = 0;
     EXPECT_EQ(factory.getSdkInfo(&version, 0, nullptr), mp::kResultOk);
     EXPECT_EQ(version, 30800);
-}
-
-TEST(DynamicsLibrary, SdkInfoFillsAFullBuffer) {
-    int32_t version = 0;
-    char16_t text[40];
-    std::fill(std::begin(text), std::end(text), u'#');
-    EXPECT_EQ(dynamicsFactory().getSdkInfo(&version, 28, text), mp::kResultOk);
-    EXPECT_EQ(version, 30800);
-    EXPECT_EQ(std::u16string(text), u"MS Compiler V1934 (Release)");
-    EXPECT_EQ(text[28], u'#');
 }
 
 TEST(DynamicsLibrary, SdkInfoNeverWritesPastAShortBuffer) {
