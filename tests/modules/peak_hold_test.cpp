@@ -252,7 +252,8 @@ void limitAddressSpace(long headroom) {
 }
 
 // In a child process with little address space to spare, the 192 MiB hold cannot be had: the
-// input passes through, nothing escapes, and a later short hold time works again.
+// module keeps its state (a fresh one passes the input through), nothing escapes, and a later
+// short hold time works again.
 bool passesThroughWithoutMemoryThenRecovers() {
     ModuleHarness hold("Orin Peak Hold", {kInput, kOutput}, 64);
     std::vector<float> input(64, 0.9f);
