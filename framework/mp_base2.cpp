@@ -54,7 +54,10 @@ const EventRecord* MpBase2::dispatchGroup(const EventRecord* head) {
     try {
         deliverGroup(head, end);
     } catch (...) {
-        // Nothing more to undo: the module keeps what it had before the update.
+        // Nothing more to undo: the module keeps what it had before the update. One that had
+        // not yet chosen a run function has nothing to fill its outputs with: they carry
+        // silence until an update succeeds.
+        if (chosenRunFunction == &MpBase2::runNothing) chooseRunFunction(&MpBase2::runSilence);
     }
     for (auto* e = head; e != end; e = e->next) {
         if (e->type < kEventPinValue || e->type > kEventPinMessage) continue;
@@ -85,6 +88,8 @@ void MpBase2::silenceOutputs(int32_t from, int32_t to) {
     for (auto& [pinId, pin] : pinMap)
         if (auto* out = dynamic_cast<AudioOutPin*>(pin)) out->writeSilence(from, to);
 }
+
+void MpBase2::runSilence(int32_t count) { silenceOutputs(blockPosition, blockPosition + count); }
 
 void MpBase2::chooseRunFunction(RunFunction fn) {
     if (activeRunFunction == chosenRunFunction) activeRunFunction = fn;

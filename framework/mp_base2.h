@@ -28,6 +28,7 @@ protected:
     // countdown, then asks the host to let the module sleep.
     void preSleepRun(int32_t count);
     void runNothing(int32_t) {}
+    void runSilence(int32_t count);
 
     bool isCounting() const { return activeRunFunction == &MpBase2::preSleepRun; }
 

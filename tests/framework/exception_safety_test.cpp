@@ -39,6 +39,23 @@ TEST(ExceptionSafety, ThrowingOnPinsUpdatedKeepsTheBlockGoing) {
     EXPECT_FALSE(p.m().updates[1].valueUpdated);
 }
 
+// A module whose first update fails has no run function: its outputs carry silence until an
+// update succeeds.
+TEST(ExceptionSafety, FailedFirstUpdateLeavesSilence) {
+    AttachedProbe p;
+    std::fill(std::begin(p.out), std::end(p.out), -1.0f);
+    p.m().onUpdate = [](ProbeModule&) { throw std::bad_alloc(); };
+    host::EventList start;
+    start.streaming(0, 1, true);
+    p.process(16, start);
+    EXPECT_TRUE(std::all_of(p.out, p.out + 16, [](float x) { return x == 0.0f; }));
+    p.m().onUpdate = nullptr;
+    host::EventList retry;
+    retry.value(0, 0, 1.0f);
+    p.process(16, retry);
+    EXPECT_EQ(p.out[15], 15.0f);
+}
+
 // What a throwing run left is unknown: from its stretch on, the block is silence.
 TEST(ExceptionSafety, ThrowingRunSilencesTheRestOfTheBlock) {
     AttachedProbe p;
