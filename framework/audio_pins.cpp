@@ -1,5 +1,7 @@
 #include "framework/audio_pins.h"
 
+#include <algorithm>
+
 namespace mp {
 
 void AudioInPin::preProcessEvent(const EventRecord* event) {
@@ -28,6 +30,10 @@ int32_t AudioOutPin::setStreaming(bool isStreaming, int32_t position) {
     if (host == nullptr) return kResultFail;
     if (!streaming) host->queryBlockSize(plugin->sleepCountdownAddress());
     return host->reportPinStreaming(at, id, streaming ? 1 : 0);
+}
+
+void AudioOutPin::writeSilence(int32_t from, int32_t to) {
+    if (buffer != nullptr && from < to) std::fill(buffer + from, buffer + to, 0.0f);
 }
 
 }  // namespace mp

@@ -44,6 +44,8 @@ public:
     // Reports the state to the host on every call. Leaving the pin static re-arms the
     // plug-in's sleep countdown with the host's block size.
     int32_t setStreaming(bool isStreaming, int32_t position = -1);
+    // Writes 0.0 to samples [from, to) of the block, if the pin has a buffer.
+    void writeSilence(int32_t from, int32_t to);
 };
 
 }  // namespace mp

@@ -28,6 +28,7 @@ protected:
     // countdown, then asks the host to let the module sleep.
     void preSleepRun(int32_t count);
     void runNothing(int32_t) {}
+    void runSilence(int32_t count);
 
     bool isCounting() const { return activeRunFunction == &MpBase2::preSleepRun; }
 
@@ -49,6 +50,12 @@ private:
     }
     // Dispatches the group that starts at head; returns the first record after it.
     const EventRecord* dispatchGroup(const EventRecord* head);
+    // The first two passes over the group [head, end) and the module's update.
+    void deliverGroup(const EventRecord* head, const EventRecord* end);
+    // Writes 0.0 to every audio output from sample `from` up to sample `to` of the block.
+    void silenceOutputs(int32_t from, int32_t to);
+
+    int32_t stretchStart = 0;  // where the current run's stretch began in the block
 };
 
 }  // namespace mp

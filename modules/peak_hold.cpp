@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "factory/module_registration.h"
@@ -147,37 +148,36 @@ private:
         return position < 0 ? position + length : position;
     }
 
+    // The history and the ring take N floats each, the sliding minimum W + 1. All of it is
+    // allocated before anything is changed: when the memory for a long hold is not there,
+    // the module keeps its hold length, history and window as they were, as if the value
+    // had not come, and nothing escapes onPinsUpdated. For a moment the old and the new
+    // storage are both held.
     void refill() {
         float sampleRate = 0.0f;  // stays 0 when no host or a host that does not know it
         if (mp::IMpHost* host = getHost()) host->querySampleRate(&sampleRate);
-        allocate(holdLengthFor(holdTime.getValue(), sampleRate));
+        const int32_t holdLength = holdLengthFor(holdTime.getValue(), sampleRate);
+        std::unique_ptr<float[]> newHistory;
+        DoublingRing newRing;
+        SlidingMinimum newWindow;
+        if (holdLength > 1) {
+            try {
+                // Left unfilled: only samples written since the refill are ever read, and a
+                // long hold's pages are then touched as the signal arrives, not all at once.
+                newHistory = std::make_unique_for_overwrite<float[]>(std::size_t(holdLength));
+                newRing.reserve(holdLength);
+                newWindow.reset(largestPowerOfTwoUpTo(holdLength), 1.0f);
+            } catch (const std::bad_alloc&) {
+                return;
+            }
+        }
+        history = std::move(newHistory);
+        ring = std::move(newRing);
+        window = std::move(newWindow);
+        length = holdLength;
         historyIndex = 0;
         samplesSinceRefill = 0;
         exact = false;
-    }
-
-    // The history and the ring take N floats each, the sliding minimum W + 1. When the
-    // memory for a long hold is not there, the module passes the input through (a hold
-    // length of 1) instead of letting the failure out of onPinsUpdated; the old storage is
-    // released first.
-    void allocate(int32_t holdLength) {
-        length = 1;
-        history.reset();
-        ring = DoublingRing();
-        window = SlidingMinimum();
-        if (holdLength <= 1) return;
-        try {
-            // Left unfilled: only samples written since the refill are ever read, and a long
-            // hold's pages are then touched as the signal arrives, not all at once here.
-            history = std::make_unique_for_overwrite<float[]>(std::size_t(holdLength));
-            ring.reserve(holdLength);
-            window.reset(largestPowerOfTwoUpTo(holdLength), 1.0f);
-            length = holdLength;
-        } catch (...) {
-            history.reset();
-            ring = DoublingRing();
-            window = SlidingMinimum();
-        }
     }
 
     static int32_t largestPowerOfTwoUpTo(int32_t n) {

@@ -22,6 +22,7 @@ void ProbeModule::onPinsUpdated() {
 
 void ProbeModule::run(int32_t count) {
     runs.push_back({blockPosition, count});
+    if (onRun) onRun(*this);
     float* out = output.getBuffer();
     for (int32_t i = 0; i < count; ++i) out[i] = float(blockPosition + i);
 }

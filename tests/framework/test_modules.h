@@ -40,6 +40,8 @@ public:
 
     // Runs inside onPinsUpdated before the run function is chosen.
     std::function<void(ProbeModule&)> onUpdate;
+    // Runs at the start of every run of `run`, before it writes.
+    std::function<void(ProbeModule&)> onRun;
     bool chooseOnUpdate = true;
 
     mp::MpFloatInPin control;

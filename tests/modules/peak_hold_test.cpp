@@ -61,7 +61,9 @@ std::vector<float> minimumOverWindows(const std::vector<float>& input,
         for (int32_t k = start; k < end; ++k) {
             const int32_t first = k - window + 1;
             float minimum = first < start ? 1.0f : kInf;
-            for (int32_t i = std::max(first, start); i <= k; ++i) minimum = std::min(minimum, input[i]);
+            // The newest of equal samples: they differ in their bits when the host's mode
+            // reads subnormals as zero.
+            for (int32_t i = std::max(first, start); i <= k; ++i) minimum = std::min(input[i], minimum);
             expected[k] = minimum;
         }
     }
@@ -162,7 +164,8 @@ TEST(PeakHold, NaNTakesTheCourseOfTheDoublingFolds) {
 
 TEST(PeakHold, OutputDoesNotDependOnHowTheSignalIsCut) {
     std::mt19937 random(4);
-    const auto signal = testing_support::uniformNoise(50000, 0.0f, 1.5f, random);
+    const auto signal =
+        testing_support::withTinyValues(testing_support::uniformNoise(50000, 0.0f, 1.5f, random), random);
     host::EventList first = startEvents({kInput});
     first.value(0, kHoldTime, 100.0f);
     ModuleHarness whole("Orin Peak Hold", {kInput, kOutput});
@@ -249,7 +252,8 @@ void limitAddressSpace(long headroom) {
 }
 
 // In a child process with little address space to spare, the 192 MiB hold cannot be had: the
-// input passes through, nothing escapes, and a later short hold time works again.
+// module keeps its state (a fresh one passes the input through), nothing escapes, and a later
+// short hold time works again.
 bool passesThroughWithoutMemoryThenRecovers() {
     ModuleHarness hold("Orin Peak Hold", {kInput, kOutput}, 64);
     std::vector<float> input(64, 0.9f);

@@ -80,6 +80,17 @@ std::vector<float> uniformNoise(std::size_t count, float low, float high, std::m
     return samples;
 }
 
+std::vector<float> withTinyValues(std::vector<float> samples, std::mt19937& random) {
+    constexpr uint32_t kSignBit = 0x80000000u, kLargestSubnormal = 0x007fffffu;
+    std::uniform_int_distribution<uint32_t> tiny(0, kLargestSubnormal);
+    for (auto& sample : samples) {
+        if (random() % 8 != 0) continue;
+        const uint32_t bits = (random() % 2 ? kSignBit : 0u) | (random() % 4 == 0 ? 0u : tiny(random));
+        std::memcpy(&sample, &bits, sizeof sample);
+    }
+    return samples;
+}
+
 uint32_t bitsOf(float value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);

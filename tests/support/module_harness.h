@@ -51,6 +51,11 @@ host::EventList startEvents(const std::vector<int32_t>& streamingInputs);
 
 std::vector<float> uniformNoise(std::size_t count, float low, float high, std::mt19937& random);
 
+// The samples with about one in eight replaced by a subnormal or a zero of either sign: a
+// decaying signal reaches them, and a host running with denormals-are-zero reads the
+// subnormals as zero.
+std::vector<float> withTinyValues(std::vector<float> samples, std::mt19937& random);
+
 // The raw bits of a float, for bit-exact comparisons.
 uint32_t bitsOf(float value);
 
