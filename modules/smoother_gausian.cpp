@@ -62,18 +62,20 @@ void fourTapSums(const int32_t* now, const int32_t* back1, const int32_t* back2,
     for (int32_t k = 0; k < count; ++k) sums[k] = int64_t{back12[k]} - back2[k] - back1[k] + now[k];
 }
 
-// The float nearest to a 128-bit y, times the gain.
+// (float) y × gain for a 128-bit y; gainPerUnit is gain × 2^32 (exact: a power of two).
 // A y that fits 64 bits converts as it is. A larger one (2^63 <= |y| < 2^95) is shifted
 // right by 32 bits, and when a 1 bit was shifted out the result's lowest bit is set: that is
 // the integer v = y / 2^32 rounded to odd (floor when odd, else floor + 1, for either sign in
 // two's complement). Rounding v to float gives the float nearest y / 2^32, because
-// |v| >= 2^31, where floats lie 2^8 or more apart, so every float and every midpoint between
+// |v| >= 2^31 (as |y| >= 2^63), where floats lie 2^8 or more apart, so every float and every midpoint between
 // two neighbours is an even integer. v equals y / 2^32 when nothing was shifted out; else
 // y / 2^32 lies strictly between floor and floor + 1 and v is the odd one of the two, so no
 // float and no midpoint lies between them or on v: both round to the same float. Scaling
 // by 2^32 afterwards is exact, and folding it into the gain changes nothing, since
-// (f × 2^32) × gain and f × (2^32 × gain) are the same exact product rounded once.
-// (float) y × gain for a 128-bit y; gainPerUnit is gain × 2^32 (exact: a power of two).
+// (f × 2^32) × gain and f × (2^32 × gain) are the same exact product rounded once (gain
+// lies between 2^-67 and 2^-24, so neither product overflows or underflows).
+// (high << 32) | (low >> 32) is y >> 32 wherever that fits 64 bits, which it does, as
+// |y| < 2^73.
 inline float scaledToNearest(__int128 y, float gain, float gainPerUnit) {
     const auto low = uint64_t(y);
     const auto high = uint64_t(y >> 64);
