@@ -14,14 +14,20 @@
 namespace dynamics {
 namespace {
 
-// Longest supported smoothing time: 65535 samples (about 1.37 s at 48 kHz); longer times,
-// +inf included, are cut to it. For T <= 65535 the two lengths add up to at most 65535, so
-//  - the ring holds at most 131072 + 64 entries (512 KiB);
-//  - length1 × length2 <= (65535 / 2)^2 < 2^30, and with |q| <= 2^31 every filter sum obeys
-//    |y| < 2^61, so a slope y[n] - y[n-1] stays below 2^62; with the four-tap sum |s| <= 2^33
-//    the slope plus s stays below 2^62 + 2^33 < 2^63: the 64-bit sums cannot overflow,
-//    whatever the input.
-constexpr float kLongestTime = 65535.0f;
+// Longest supported smoothing time: 4,000,000 samples (20.8 s at 192 kHz, 83 s at 48 kHz);
+// longer times, +inf included, are cut to it. The lengths then add up to at most 4,000,001,
+// so the ring holds at most 2^22 + 64 entries (16 MiB); at 20 s and 192 kHz it is as large.
+constexpr float kLongestTime = 4000000.0f;
+
+// Bounds of the filter sums, whatever the input (|q| <= 2^31, |s| <= 2^33):
+//  - the slope y[n] - y[n-1] = sum over i < length1 of (q[n-i] - q[n-i-length2]) stays within
+//    length1 × (2^32 - 1) < 2^63 for every length1 < 2^31: it always fits 64 bits;
+//  - the sum y itself: while length1 × length2 <= 2^32, which holds up to
+//    T = 133,766 samples (65535, the longest time of earlier versions, included), y fits
+//    64 bits: it lies between -length1 × length2 × 2^31 >= -2^63 and
+//    length1 × length2 × (2^31 - 1) < 2^63. Longer windows reach 2^73 at the longest time
+//    (length1 × length2 = 3.84 × 10^12 < 2^42), so y is kept in 128 bits for them.
+constexpr int64_t kLongestNarrowProduct = int64_t{1} << 32;
 
 constexpr float kScale = 16777216.0f;  // 2^24: 24 fractional bits
 
@@ -54,6 +60,28 @@ void fourTapSums(const int32_t* now, const int32_t* back1, const int32_t* back2,
                  int64_t* sums, int32_t count) {
 #pragma omp simd
     for (int32_t k = 0; k < count; ++k) sums[k] = int64_t{back12[k]} - back2[k] - back1[k] + now[k];
+}
+
+// (float) y × gain for a 128-bit y; gainPerUnit is gain × 2^32 (exact: a power of two).
+// A y that fits 64 bits converts as it is. A larger one (2^63 <= |y| < 2^95) is shifted
+// right by 32 bits, and when a 1 bit was shifted out the result's lowest bit is set: that is
+// the integer v = y / 2^32 rounded to odd (floor when odd, else floor + 1, for either sign in
+// two's complement). Rounding v to float gives the float nearest y / 2^32, because
+// |v| >= 2^31 (as |y| >= 2^63), where floats lie 2^8 or more apart, so every float and every midpoint between
+// two neighbours is an even integer. v equals y / 2^32 when nothing was shifted out; else
+// y / 2^32 lies strictly between floor and floor + 1 and v is the odd one of the two, so no
+// float and no midpoint lies between them or on v: both round to the same float. Scaling
+// by 2^32 afterwards is exact, and folding it into the gain changes nothing, since
+// (f × 2^32) × gain and f × (2^32 × gain) are the same exact product rounded once (gain
+// lies between 2^-67 and 2^-24, so neither product overflows or underflows).
+// (high << 32) | (low >> 32) is y >> 32 wherever that fits 64 bits, which it does, as
+// |y| < 2^73.
+inline float scaledToNearest(__int128 y, float gain, float gainPerUnit) {
+    const auto low = uint64_t(y);
+    const auto high = uint64_t(y >> 64);
+    const bool fits = high == uint64_t(int64_t(low) >> 63);
+    const uint64_t roundedToOdd = (high << 32) | (low >> 32) | uint64_t(uint32_t(low) != 0);
+    return float(int64_t(fits ? low : roundedToOdd)) * (fits ? gain : gainPerUnit);
 }
 
 // trunc(T × factor + 0.5) in double precision, at least 1. NaN and negative times give 1;
@@ -90,19 +118,23 @@ public:
 
     void onPinsUpdated() override {
         if (time.isUpdated() || ring.empty()) rebuild();
-        chooseRunFunction(&SmootherGausian::run);
+        if (wide)
+            chooseRunFunction(&SmootherGausian::run<true>);
+        else
+            chooseRunFunction(&SmootherGausian::run<false>);
     }
 
     // A block goes through in chunks, each in three passes: quantise into the ring, form the
     // four-tap sums, then run the recursion. Only the last is sequential; the other two run
-    // as vector instructions.
+    // as vector instructions. Wide: the filter sum is kept in 128 bits.
+    template <bool wideSum>
     void run(int32_t count) {
         const float* in = input.getBuffer();
         float* out = output.getBuffer();
         for (int32_t done = 0; done < count;) {
             const int32_t chunk = std::min(count - done, kChunk);
             writeChunk(in + done, chunk);
-            smoothChunk(out + done, chunk);
+            smoothChunk<wideSum>(out + done, chunk);
             done += chunk;
         }
     }
@@ -123,20 +155,33 @@ private:
 
     // The recursion y[n] = s + 2 y[n-1] - y[n-2] is kept as a slope y[n] - y[n-1], which
     // grows by s: two dependent additions per sample instead of three, the same integers.
+    template <bool wideSum>
     void smoothChunk(float* out, int32_t count) {
         int64_t fourTap[kChunk];
         fourTapSums(tapsBack(0), tapsBack(length1), tapsBack(length2), tapsBack(length1 + length2), fourTap,
                     count);
-        const float scale = gain;
-        int64_t y = level;
         int64_t rise = slope;
-        for (int32_t k = 0; k < count; ++k) {
-            rise += fourTap[k];
-            y += rise;
-            out[k] = float(y) * scale;
+        if constexpr (wideSum) {
+            const float scale = gain;
+            const float scalePerUnit = gain * 4294967296.0f;
+            __int128 y = level;
+            for (int32_t k = 0; k < count; ++k) {
+                rise += fourTap[k];
+                y += rise;
+                out[k] = scaledToNearest(y, scale, scalePerUnit);
+            }
+            level = y;
+        } else {
+            const float scale = gain;
+            auto y = int64_t(level);
+            for (int32_t k = 0; k < count; ++k) {
+                rise += fourTap[k];
+                y += rise;
+                out[k] = float(y) * scale;
+            }
+            level = y;
         }
         writeIndex = (writeIndex + count) & ringMask;
-        level = y;
         slope = rise;
     }
 
@@ -144,8 +189,9 @@ private:
     const int32_t* tapsBack(int32_t back) const { return ring.data() + ((writeIndex - back) & ringMask); }
 
     // Every time value, also an unchanged one, clears the history: the output starts again
-    // as if the input had been 0 before. The new ring is built before anything is changed,
-    // so a failed allocation leaves the filter as it was.
+    // as if the input had been 0 before. The new ring is allocated before anything is
+    // changed, so when that fails the filter stays entirely as it was (ring, lengths, sums,
+    // gain and the width of its sums) and the failure propagates to the caller.
     void rebuild() {
         float sampleRate = 0.0f;  // stays 0 when no host or a host that does not know it
         if (mp::IMpHost* host = getHost()) host->querySampleRate(&sampleRate);
@@ -165,6 +211,7 @@ private:
         ringMask = size - 1;
         length1 = newLength1;
         length2 = newLength2;
+        wide = int64_t{newLength1} * newLength2 > kLongestNarrowProduct;
         writeIndex = 0;
         level = 0;
         slope = 0;
@@ -176,9 +223,10 @@ private:
     std::vector<int32_t> ring;  // quantised inputs, the next one at writeIndex; then a copy of the start
     int32_t length1 = 1;
     int32_t length2 = 1;
+    bool wide = false;  // the filter sum needs more than 64 bits
     int32_t writeIndex = 0;
-    int64_t level = 0;  // filter sum of the previous sample
-    int64_t slope = 0;  // its difference from the one before
+    __int128 level = 0;  // filter sum of the previous sample
+    int64_t slope = 0;   // its difference from the one before
     float gain = 0.0f;
     int32_t ringMask = 0;
 };

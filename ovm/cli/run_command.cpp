@@ -37,6 +37,8 @@ void runCommand(RunCommandOptions& options) {
     if (!options.reportPath.empty() && options.reportPath != "-")
         checkOutputPath(options.reportPath, options.run.inputPath, options.run.overwrite);
     const RunResult result = runPatch(options.run);
+    for (const std::string& warning : result.warnings)
+        std::fprintf(stderr, "ovm: warning: %s\n", warning.c_str());
     if (!options.reportPath.empty()) writeReport(options.reportPath, result);
     checkCeiling(result, options.run.outputPath);
 }

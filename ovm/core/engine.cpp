@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -284,7 +285,7 @@ private:
     }
 
     // A module starts with every control value at position 0, then its outputs announced.
-    std::vector<NodeEvent> startEventsFor(const Declared& node) const {
+    std::vector<NodeEvent> startEventsFor(const Declared& node) {
         std::vector<NodeEvent> events;
         if (node.kind != "module") return events;
         for (int32_t id = 0; id < int32_t(node.module->pins.size()); ++id) {
@@ -293,6 +294,7 @@ private:
             const auto given = node.values.find(pin.name);
             const float value =
                 given == node.values.end() ? float(pin.defaultValue) : pinValue(given->second, pin.unit);
+            if (given != node.values.end()) warnAboveLimit(node.name, pin, value, given->second);
             events.push_back({0, mp::kEventPinValue, id, value});
         }
         events.push_back({0, mp::kEventAnnounceOutputs, -1, 0});
@@ -308,8 +310,28 @@ private:
         const PinInfo pin = pinOf(node, target, at.where);
         if (pin.audio || pin.output)
             throw patchError(at.where + ": '" + target.text() + "' is not a control pin");
-        engine.schedule.push_back({samplesOf(at, config.sampleRate), indexByName(target.node, at.where),
-                                   pin.id, pinValue(value, pin.unit)});
+        const float number = pinValue(value, pin.unit);
+        warnAboveLimit(node.name, node.module->pins[std::size_t(pin.id)], number, value);
+        engine.schedule.push_back(
+            {samplesOf(at, config.sampleRate), indexByName(target.node, at.where), pin.id, number});
+    }
+
+    // A time in milliseconds beyond the longest the module honours still runs, cut to that.
+    void warnAboveLimit(const std::string& nodeName, const PinDescription& pin, float value,
+                        const SourceText& text) {
+        if (!pin.maxSamples || pin.unit != "ms") return;
+        const double samples = double(value) * 0.001 * config.sampleRate;
+        if (!(samples > *pin.maxSamples)) return;
+        engine.notes.push_back(text.where + ": '" + nodeName + "." + pin.name + "' = '" + text.text +
+                               "' is " + formatCount(samples) + " samples at " +
+                               formatCount(config.sampleRate) + " Hz; the module honours at most " +
+                               formatCount(*pin.maxSamples) + " and uses that");
+    }
+
+    static std::string formatCount(double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.0f", value);
+        return text;
     }
 
     void scheduleAutomation() {

@@ -56,6 +56,9 @@ public:
         NodeStats stats;
     };
     std::vector<NodeReport> nodeStats() const;
+    // Values the patch gives that a module will not honour as written (a time beyond the
+    // longest it supports): the run goes on, the user should hear of them.
+    const std::vector<std::string>& warnings() const { return notes; }
 
 private:
     struct Edge {
@@ -83,6 +86,7 @@ private:
     std::vector<ScheduledValue> schedule;             // ascending sample
     std::size_t nextScheduled = 0;
     std::vector<StreamingChange> changes;
+    std::vector<std::string> notes;
     long long now = 0;
     int32_t inputCount = 0;
     int32_t outputCount = 0;

@@ -40,6 +40,7 @@ PinDescription readPin(const TomlFields& pin) {
     d.audio = datatype == "audio";
     d.unit = pin.optionalString("unit").value_or("");
     d.defaultValue = pin.optionalNumber("default").value_or(0.0);
+    d.maxSamples = pin.optionalNumber("max_samples");
     return d;
 }
 

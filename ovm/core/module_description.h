@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,9 @@ struct PinDescription {
     bool audio = true;  // else a float control value
     std::string unit;   // "linear", "ms", or empty
     double defaultValue = 0;
+    // For a time pin ("ms"): the longest time the module honours, in samples; it cuts longer
+    // times to it. Absent when there is no such limit.
+    std::optional<double> maxSamples;
 };
 
 struct ModuleDescription {

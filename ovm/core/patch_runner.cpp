@@ -135,6 +135,7 @@ RunResult runPatch(const RunOptions& o) {
     config.inputChannels = reader.channels();
     config.overrides = o.overrides;
     Engine engine(patch, loaded.description, *loaded.factory, config);
+    result.warnings = engine.warnings();
     result.latencySamples = longestDelay(patch, result.sampleRate);
     const int32_t inChannels = engine.inputChannels();
     const int32_t outChannels = engine.outputChannels();

@@ -53,22 +53,25 @@ struct LengthsFrom {
 };
 
 // y[n] = sum over i < length1, j < length2 of q[n - i - j], with q = 0 before the rebuild,
-// evaluated as two moving sums over prefix sums in 128-bit integers (nothing can overflow),
-// then (float) y × gain.
+// kept as two moving sums in 128-bit integers (nothing can overflow): box[n] sums the last
+// length1 values of q, y[n] the last length2 values of box. Then the float nearest to y,
+// times gain.
 std::vector<float> doubleSum(const std::vector<float>& input, const std::vector<LengthsFrom>& segments) {
     std::vector<float> output(input.size());
     for (std::size_t s = 0; s < segments.size(); ++s) {
         const auto [start, length1, length2] = segments[s];
         const auto end = s + 1 < segments.size() ? std::size_t(segments[s + 1].position) : input.size();
         const float gain = 1.0f / ((float(length1) * 16777216.0f) * float(length2));
-        const std::size_t count = end - std::size_t(start);
-        std::vector<__int128> sumsOfQ(count + 1, 0), sumsOfBox(count + 1, 0);  // prefix sums
-        for (std::size_t n = 0; n < count; ++n) {
-            sumsOfQ[n + 1] = sumsOfQ[n] + quantised(input[std::size_t(start) + n]);
-            const __int128 box = sumsOfQ[n + 1] - sumsOfQ[n + 1 - std::min<std::size_t>(n + 1, length1)];
-            sumsOfBox[n + 1] = sumsOfBox[n] + box;
-            const __int128 y = sumsOfBox[n + 1] - sumsOfBox[n + 1 - std::min<std::size_t>(n + 1, length2)];
-            output[std::size_t(start) + n] = float(int64_t(y)) * gain;
+        std::vector<__int128> boxes(std::size_t(length2), 0);  // the last length2 values of box
+        __int128 box = 0, y = 0;
+        for (std::size_t n = 0; n < end - std::size_t(start); ++n) {
+            box += quantised(input[std::size_t(start) + n]);
+            if (n >= std::size_t(length1))
+                box -= quantised(input[std::size_t(start) + n - std::size_t(length1)]);
+            __int128& dropped = boxes[n % std::size_t(length2)];
+            y += box - dropped;
+            dropped = box;
+            output[std::size_t(start) + n] = float(y) * gain;
         }
     }
     return output;
@@ -123,15 +126,17 @@ TEST(SmootherGausian, FiveMillisecondsAtOneKilohertz) {
 
 // The impulse response lasts length1 + length2 - 1 samples. 64 ms at 1 kHz gives lengths
 // that add up to a power of two, which the ring must exceed. Times beyond the longest
-// supported one (65535 samples; 1365.3 ms at 48 kHz lies just below it) are cut to it.
+// supported one (4,000,000 samples) are cut to it.
 TEST(SmootherGausian, ImpulseResponseFollowsTheLengths) {
     struct Case {
         float sampleRate, milliseconds;
         int32_t length1, length2;
     };
-    const Case cases[] = {{48000, 1.0f, 19, 29},       {48000, 10.0f, 192, 288},
-                          {1000, 64.0f, 26, 38},       {48000, 1365.3f, 26214, 39321},
-                          {48000, 1e9f, 26214, 39321}, {48000, kInf, 26214, 39321}};
+    const Case cases[] = {{48000, 1.0f, 19, 29},
+                          {48000, 10.0f, 192, 288},
+                          {1000, 64.0f, 26, 38},
+                          {48000, 1365.3f, 26214, 39321},
+                          {48000, kInf, 1600000, 2400000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.milliseconds << " ms at " << c.sampleRate << " Hz");
         std::vector<float> impulse(std::size_t(c.length1 + c.length2 + 100), 0.0f);
@@ -164,17 +169,42 @@ TEST(SmootherGausian, LargeInputsMatchTheDoubleSum) {
     expectBitIdentical(smoothed(input, {{0, 1.0f}}), doubleSum(input, {{0, 19, 29}}));
 }
 
-// At the longest time the sums grow as large as they can: long runs of saturating inputs of
-// either sign, then a random mix of extremes.
-TEST(SmootherGausian, ExtremeInputsAtTheLongestTimeStayExact) {
-    const float extremes[] = {1e30f, -1e30f, kInf, -kInf, kNaN, 127.9f, -127.9f, 0.0f};
-    std::vector<float> input;
-    for (const float run : {kInf, -1e30f, kInf, 1e30f, -kInf}) input.insert(input.end(), 70000, run);
+// The sums grow as large as they can on either side of the window where they need more than
+// 64 bits (length1 × length2 = 2^32), and at 20 s and 192 kHz, where they reach 2^73. The
+// input steps to full scale (+inf saturates) until the step has settled, swings to the
+// negative end for a whole window, then mixes noise and extremes in runs of random length.
+TEST(SmootherGausian, LongWindowsStayExact) {
+    struct Case {
+        float milliseconds;  // at 192 kHz
+        int32_t length1, length2;
+    };
+    const Case cases[] = {{696.7f, 53507, 80260}, {696.8f, 53514, 80271}, {20000.0f, 1536000, 2304000}};
+    const float extremes[] = {1e30f, -1e30f, kInf, -kInf, kNaN, 127.9f, -127.9f, 128.0f, 0.0f};
     std::mt19937 random(13);
-    for (int i = 0; i < 70000; ++i) input.push_back(extremes[random() % std::size(extremes)]);
-    const auto output = smoothed(input, {{0, 1e9f}});
-    expectBitIdentical(output, doubleSum(input, {{0, 26214, 39321}}));
-    EXPECT_TRUE(std::all_of(output.begin(), output.end(), [](float x) { return std::abs(x) <= 128.0f; }));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.milliseconds << " ms");
+        const auto window = std::size_t(c.length1 + c.length2);
+        std::vector<float> input(window + 1000, kInf);
+        input.insert(input.end(), window, -1e30f);
+        while (input.size() < 3 * window) {
+            const std::size_t run = 1 + random() % (window / 8);
+            const auto kind = random() % 3;
+            for (std::size_t k = 0; k < run; ++k)
+                input.push_back(kind == 0   ? extremes[random() % std::size(extremes)]
+                                : kind == 1 ? std::uniform_real_distribution<float>(-1.0f, 1.0f)(random)
+                                            : extremes[run % std::size(extremes)]);
+        }
+        const auto output = smoothed(input, {{0, c.milliseconds}}, 192000.0f);
+        expectBitIdentical(output, doubleSum(input, {{0, c.length1, c.length2}}));
+
+        // Halfway at the window's centre; settled from sample L1 + L2 - 1 on.
+        EXPECT_NEAR(output[(window - 2) / 2], 64.0f, 1e-3f);
+        const std::size_t settled = window - 2;
+        EXPECT_TRUE(std::all_of(output.begin() + std::ptrdiff_t(settled),
+                                output.begin() + std::ptrdiff_t(window) + 1000,
+                                [&](float x) { return x == output[settled]; }));
+        EXPECT_NEAR(output[settled], 128.0f, 1e-4f);
+    }
 }
 
 TEST(SmootherGausian, OutputDoesNotDependOnHowTheSignalIsCut) {

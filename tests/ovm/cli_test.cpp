@@ -103,15 +103,23 @@ TEST(OvmRun, ModuleSleepsThroughSilenceAndWakesWhenTheSignalReturns) {
         ASSERT_EQ(output[i], std::fabs(input[i])) << "sample " << i;
 }
 
-TEST(OvmRun, AutomationTakesEffectAtItsExactSample) {
-    const std::string folder = freshFolder("automation");
+// One module between input.1 and output.1 over a constant mono input, with one value in the
+// patch, one automated and the options given (e.g. a --set at a time).
+CommandResult runAutomated(const std::string& folder, const std::string& module, const std::string& value,
+                           const std::string& automated, std::vector<std::string> options) {
     writeMono(folder + "/in.wav", std::vector<float>(48000, 1.0f));
     writeText(folder + "/p.toml",
-              singleModulePatch("Orin Hard Knee", "threshold = 0.5\n",
-                                "\"input.1 -> m.input\", \"m.output -> output.1\"") +
-                  "[[automation]]\nat = \"0.25 s\"\nset = \"m.threshold\"\nvalue = \"-12 dB\"\n");
-    const CommandResult result = runOvm({"run", folder + "/p.toml", folder + "/in.wav", folder + "/out.wav",
-                                         "--set", "m.threshold=0.125@30001samples", "-b", "100"});
+              singleModulePatch(module, value + "\n", "\"input.1 -> m.input\", \"m.output -> output.1\"") +
+                  "[[automation]]\n" + automated + "\n");
+    options.insert(options.begin(), {"run", folder + "/p.toml", folder + "/in.wav", folder + "/out.wav"});
+    return runOvm(options);
+}
+
+TEST(OvmRun, AutomationTakesEffectAtItsExactSample) {
+    const std::string folder = freshFolder("automation");
+    const CommandResult result = runAutomated(folder, "Orin Hard Knee", "threshold = 0.5",
+                                              "at = \"0.25 s\"\nset = \"m.threshold\"\nvalue = \"-12 dB\"",
+                                              {"--set", "m.threshold=0.125@30001samples", "-b", "100"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<float> out = readInterleaved(folder + "/out.wav");
     const float minus12 = float(std::pow(10.0, -12.0 / 20.0));
@@ -120,6 +128,21 @@ TEST(OvmRun, AutomationTakesEffectAtItsExactSample) {
     EXPECT_EQ(out[30000], minus12);
     EXPECT_EQ(out[30001], 0.125f);
     EXPECT_EQ(out.back(), 0.125f);
+}
+
+// Times beyond the smoother's longest (4,000,000 samples, from its description) run, cut to
+// it, with a warning for each value given, whether at the start or automated.
+TEST(OvmRun, TimesBeyondAModulesLimitWarnButRun) {
+    const CommandResult result = runAutomated(freshFolder("limit"), "Orin SmootherG", "time = \"100 s\"",
+                                              "at = \"0.05 s\"\nset = \"m.time\"\nvalue = \"20 s\"",
+                                              {"--set", "m.time=90s@0.08s", "--no-progress"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("'m.time' = '100 s' is 4800000 samples at 48000 Hz; the module honours at most "
+                              "4000000 and uses that"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("'m.time' = '90s' is 4320000 samples"), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << result.err;
 }
 
 struct BadInput {
