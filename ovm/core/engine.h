@@ -41,6 +41,10 @@ public:
     Engine(const Patch& patch, const LibraryDescription& description, mp::IMpFactory2& factory,
            const EngineConfig& config);
     ~Engine();
+    // Checks everything the constructor checks that needs no module object (nodes, pins,
+    // connections, cycles, values), so that a wrong patch is refused before its library
+    // is loaded and any of the library's code runs. Throws like the constructor.
+    static void check(const Patch& patch, const LibraryDescription& description, const EngineConfig& config);
 
     int32_t inputChannels() const;
     int32_t outputChannels() const;
@@ -58,6 +62,8 @@ public:
     std::vector<NodeReport> nodeStats() const;
 
 private:
+    Engine() = default;
+
     struct Edge {
         std::size_t fromNode;
         int32_t fromPin;
