@@ -99,8 +99,9 @@ std::string runGnuplot(const std::string& script, int output) {
     if (child < 0) return "gnuplot could not be started";
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
         return "gnuplot could not be started (is the gnuplot-nox package installed?)";
+    // Warnings (a missing font) do not fail a plot; gnuplot exits nonzero on errors.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
     while (!said.empty() && std::isspace(static_cast<unsigned char>(said.back()))) said.pop_back();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && said.empty()) return "";
     return "gnuplot failed" + (said.empty() ? std::string() : ": " + said.substr(0, 400));
 }
 

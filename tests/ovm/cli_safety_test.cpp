@@ -268,6 +268,18 @@ TEST(OvmSafety, PlotFailuresSayWhatFailed) {
     EXPECT_NE(noFolder.err.find("the folder '" + scene.folder + "/none' does not exist"), std::string::npos)
         << noFolder.err;
     EXPECT_FALSE(exists(scene.folder + "/o.wav"));
+
+    fs::create_directory(scene.folder + "/bin");
+    writeText(scene.folder + "/bin/gnuplot", "#!/bin/sh\necho 'line 3: no such terminal' >&2\nexit 1\n");
+    fs::permissions(scene.folder + "/bin/gnuplot", fs::perms::owner_all);
+    writeMono(scene.input, std::vector<float>(4800, 0.25f));
+    const CommandResult gnuplotFails =
+        runOvm({"run", scene.patch, scene.input, scene.folder + "/o.wav", "--plot", scene.folder + "/p.png"},
+               "PATH=" + shellQuoted(scene.folder + "/bin") + ":\"$PATH\"");
+    EXPECT_EQ(gnuplotFails.exitCode, 6) << gnuplotFails.err;
+    EXPECT_NE(gnuplotFails.err.find("gnuplot failed: line 3: no such terminal"), std::string::npos)
+        << gnuplotFails.err;
+    EXPECT_TRUE(exists(scene.folder + "/o.wav"));
 }
 
 // A file that ends before its header says is damaged; an absurd tail is refused.
