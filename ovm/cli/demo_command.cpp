@@ -54,7 +54,7 @@ void runDemo(const DemoOptions& options) {
     const fs::path folder(options.folder);
     const std::string input = (folder / "input.wav").string();
     for (const char* name : {"input.wav", "output.wav", "levels.png", "report.json"})
-        checkOutputPath((folder / name).string(), "", options.overwrite);
+        checkOutputPath((folder / name).string(), options.overwrite);
 
     writeAudioFile(input, demoProgramme(options.seconds, kDemoRate), 2, kDemoRate, options.overwrite);
     RunOptions run;

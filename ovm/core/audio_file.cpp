@@ -33,10 +33,8 @@ long long AudioReader::read(float* interleaved, long long count) {
     return sf_readf_float(file, interleaved, count);
 }
 
-void checkOutputPath(const std::string& output, const std::string& input, bool overwrite) {
+void checkOutputPath(const std::string& output, bool overwrite) {
     std::error_code error;
-    if (!input.empty() && fs::exists(output, error) && fs::equivalent(output, input, error))
-        throw outputError("refusing to write the output over the input '" + input + "'");
     const fs::file_status status = fs::symlink_status(output, error);
     if (fs::exists(status)) {
         if (!overwrite) throw outputError("'" + output + "' exists; pass --overwrite to replace it");
@@ -58,7 +56,7 @@ void checkOutputPath(const std::string& output, const std::string& input, bool o
 
 AudioWriter::AudioWriter(const std::string& filePath, int channels, double sampleRate, bool overwrite)
     : path(filePath), overwrite(overwrite) {
-    checkOutputPath(path, "", overwrite);
+    checkOutputPath(path, overwrite);
     output = std::make_unique<OutputFile>(path);
     SF_INFO info{};
     info.channels = channels;

@@ -55,10 +55,10 @@ private:
     SNDFILE* file = nullptr;
 };
 
-// Refuses (with an output-class error) to write over the input, over an existing file
-// unless asked to, over anything but a regular file, and into a folder that is missing or
-// not writable.
-void checkOutputPath(const std::string& output, const std::string& input, bool overwrite);
+// Refuses (with an output-class error) to write over an existing file unless asked to,
+// over anything but a regular file, and into a folder that is missing or not writable.
+// That no output is an input or another output is checked apart (run_files.h).
+void checkOutputPath(const std::string& output, bool overwrite);
 
 // Writes a whole interleaved signal at once.
 void writeAudioFile(const std::string& path, const std::vector<float>& interleaved, int channels,

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 
 #include "ovm/core/audio_file.h"
@@ -115,7 +114,7 @@ void writeLevelPlot(const std::string& path, const LevelTrace& trace, double sam
         throw outputError("cannot draw '" + path + "': the audio is too short to plot (it takes at least " +
                           needed + ")");
     }
-    checkOutputPath(path, "", overwrite);
+    checkOutputPath(path, overwrite);
     OutputFile file(path);
     const std::string failure =
         runGnuplot(plotScript(trace, sampleRate, thresholdDb, title), file.descriptor());

@@ -137,7 +137,7 @@ void checkRunFiles(const RunOptions& o, const Patch& patch, const std::string& l
     if (o.plotPath) outputs.push_back({"plot", *o.plotPath});
     if (o.reportPath && *o.reportPath != "-") outputs.push_back({"report", *o.reportPath});
     checkDistinctFiles(inputs, outputs);
-    for (const RunFile& output : outputs) checkOutputPath(output.path, "", o.overwrite);
+    for (const RunFile& output : outputs) checkOutputPath(output.path, o.overwrite);
 }
 
 // The plot and the report come after the audio is safe; a plot that fails still leaves
