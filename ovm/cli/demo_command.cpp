@@ -3,15 +3,14 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "ovm/cli/commands.h"
 #include "ovm/cli/limiter_patch.h"
 #include "ovm/core/audio_file.h"
 #include "ovm/core/demo_signal.h"
 #include "ovm/core/errors.h"
+#include "ovm/core/patch_runner.h"
 #include "ovm/core/quantity.h"
-#include "ovm/core/run_report.h"
 
 namespace fs = std::filesystem;
 
@@ -54,9 +53,8 @@ void runDemo(const DemoOptions& options) {
     if (error) throw outputError("cannot create '" + options.folder + "': " + error.message());
     const fs::path folder(options.folder);
     const std::string input = (folder / "input.wav").string();
-    const std::string report = (folder / "report.json").string();
     for (const char* name : {"input.wav", "output.wav", "levels.png", "report.json"})
-        checkOutputPath((folder / name).string(), "", options.overwrite);
+        checkOutputPath((folder / name).string(), options.overwrite);
 
     writeAudioFile(input, demoProgramme(options.seconds, kDemoRate), 2, kDemoRate, options.overwrite);
     RunOptions run;
@@ -68,9 +66,9 @@ void runDemo(const DemoOptions& options) {
     run.tail = "50 ms";
     run.plotPath = (folder / "levels.png").string();
     run.plotTitle = "ovm demo: look-ahead limiter at -1 dBFS";
+    run.reportPath = (folder / "report.json").string();
     run.progress = true;
     const RunResult result = runPatch(run);
-    std::ofstream(report) << runReport(result).dump(2) << "\n";
     printSummary(options, result);
 
     if (!result.ceiling) throw patchError(std::string(kPatchName) + ": the limiter names no ceiling");

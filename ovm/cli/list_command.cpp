@@ -9,8 +9,8 @@
 #include "host/plugin_instance.h"
 #include "ovm/cli/commands.h"
 #include "ovm/core/errors.h"
+#include "ovm/core/library_lookup.h"
 #include "ovm/core/module_description.h"
-#include "ovm/core/patch_runner.h"
 
 namespace ovm::cli {
 

@@ -1,12 +1,9 @@
 // ovm run PATCH IN OUT: a patch of modules over an audio file.
 
-#include <cstdio>
-#include <fstream>
-
 #include "ovm/cli/commands.h"
 #include "ovm/core/audio_file.h"
 #include "ovm/core/errors.h"
-#include "ovm/core/run_report.h"
+#include "ovm/core/patch_runner.h"
 
 namespace ovm::cli {
 
@@ -15,31 +12,17 @@ namespace {
 struct RunCommandOptions {
     RunOptions run;
     std::vector<std::string> sets;
-    std::string reportPath;
     bool noProgress = false;
 };
-
-void writeReport(const std::string& path, const RunResult& result) {
-    const std::string text = runReport(result).dump(2) + "\n";
-    if (path == "-") {
-        std::fputs(text.c_str(), stdout);
-        return;
-    }
-    std::ofstream out(path);
-    if (!(out << text)) throw outputError("cannot write report '" + path + "'");
-}
 
 void runCommand(RunCommandOptions& options) {
     for (const std::string& set : options.sets) options.run.overrides.push_back(parseValueOverride(set));
     if (options.run.blockSize && (*options.run.blockSize < 1 || *options.run.blockSize > 65536))
         throw usageError("--block-size must be between 1 and 65536");
     options.run.progress = !options.noProgress;
-    if (!options.reportPath.empty() && options.reportPath != "-")
-        checkOutputPath(options.reportPath, options.run.inputPath, options.run.overwrite);
     const RunResult result = runPatch(options.run);
     for (const std::string& warning : result.warnings)
         std::fprintf(stderr, "ovm: warning: %s\n", warning.c_str());
-    if (!options.reportPath.empty()) writeReport(options.reportPath, result);
     checkCeiling(result, options.run.outputPath);
 }
 
@@ -61,7 +44,9 @@ void addRunCommand(CLI::App& app) {
                     "Silence appended to flush held and smoothed signals (e.g. 50ms)");
     run->add_option("--plot", options->run.plotPath,
                     "Write a PNG of input, output and gain levels over time");
-    run->add_option("--report", options->reportPath,
+    run->add_option("--library", options->run.libraryPath,
+                    "Module library to load instead of looking up the one the patch names");
+    run->add_option("--report", options->run.reportPath,
                     "Write a JSON report to this file ('-' for standard output)");
     run->add_flag("--overwrite", options->run.overwrite, "Replace existing output, plot and report files");
     run->add_flag("--no-progress", options->noProgress, "No progress bar on standard error");

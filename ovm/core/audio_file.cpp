@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "ovm/core/errors.h"
+#include "ovm/core/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -32,27 +33,36 @@ long long AudioReader::read(float* interleaved, long long count) {
     return sf_readf_float(file, interleaved, count);
 }
 
-void checkOutputPath(const std::string& output, const std::string& input, bool overwrite) {
+void checkOutputPath(const std::string& output, bool overwrite) {
     std::error_code error;
-    if (!input.empty() && fs::exists(output, error) && fs::equivalent(output, input, error))
-        throw outputError("refusing to write the output over the input '" + input + "'");
-    if (!overwrite && fs::exists(output, error))
-        throw outputError("'" + output + "' exists; pass --overwrite to replace it");
-    if (fs::is_directory(output, error)) throw outputError("'" + output + "' is a directory");
+    const fs::file_status status = fs::symlink_status(output, error);
+    if (fs::exists(status)) {
+        if (!overwrite) throw outputError("'" + output + "' exists; pass --overwrite to replace it");
+        if (fs::is_directory(status)) throw outputError("'" + output + "' is a directory");
+        // A rename would put a file in place of a device, a pipe or a link's name.
+        if (!fs::is_regular_file(status))
+            throw outputError("'" + output + "' is not a regular file; ovm replaces only regular files");
+    }
+    // Found now, before the processing whose result would have nowhere to go.
+    const fs::path parent = fs::path(output).parent_path();
+    const fs::path folder = parent.empty() ? fs::path(".") : parent;
+    if (!fs::is_directory(folder, error))
+        throw outputError("cannot write '" + output + "': the folder '" + folder.string() +
+                          "' does not exist");
+    if (access(folder.c_str(), W_OK) != 0)
+        throw outputError("cannot write '" + output + "': the folder '" + folder.string() +
+                          "' is not writable");
 }
 
 AudioWriter::AudioWriter(const std::string& filePath, int channels, double sampleRate, bool overwrite)
-    : path(filePath) {
-    checkOutputPath(path, "", overwrite);
-    const fs::path target(path);
-    temporaryPath =
-        (target.parent_path() / ("." + target.filename().string() + ".partial-" + std::to_string(getpid())))
-            .string();
+    : path(filePath), overwrite(overwrite) {
+    checkOutputPath(path, overwrite);
+    output = std::make_unique<OutputFile>(path);
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = int(sampleRate + 0.5);
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    file = sf_open(temporaryPath.c_str(), SFM_WRITE, &info);
+    file = sf_open_fd(output->descriptor(), SFM_WRITE, &info, SF_FALSE);
     if (file == nullptr) throw outputError("cannot write '" + path + "': " + sf_strerror(nullptr));
     // The PEAK chunk carries the time of writing: without it, the same run gives the same bytes.
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
@@ -60,7 +70,6 @@ AudioWriter::AudioWriter(const std::string& filePath, int channels, double sampl
 
 AudioWriter::~AudioWriter() {
     if (file != nullptr) sf_close(file);
-    if (!committed) std::remove(temporaryPath.c_str());
 }
 
 void AudioWriter::write(const float* interleaved, long long frames) {
@@ -74,10 +83,7 @@ void AudioWriter::commit() {
         throw outputError("cannot finish '" + path + "'");
     }
     file = nullptr;
-    std::error_code error;
-    fs::rename(temporaryPath, path, error);
-    if (error) throw outputError("cannot write '" + path + "': " + error.message());
-    committed = true;
+    output->commit(overwrite);
 }
 
 void writeAudioFile(const std::string& path, const std::vector<float>& interleaved, int channels,

@@ -73,7 +73,7 @@ long long samplesOf(const SourceText& text, double sampleRate) {
 class Engine::Builder {
 public:
     Builder(Engine& engine, const Patch& patch, const LibraryDescription& description,
-            mp::IMpFactory2& factory, const EngineConfig& config)
+            mp::IMpFactory2* factory, const EngineConfig& config)
         : engine(engine), patch(patch), description(description), factory(factory), config(config) {}
 
     void build() {
@@ -83,6 +83,18 @@ public:
         const std::vector<std::size_t> order = dependencyOrder();
         createNodes(order);
         scheduleAutomation();
+    }
+
+    // What build() checks before it creates the first module object.
+    void check() {
+        declareNodes();
+        applyOverrides();
+        resolveConnections();
+        dependencyOrder();
+        for (const Declared& node : declared) {
+            if (node.kind == "delay") delayLength(node);
+            startEventsFor(node);
+        }
     }
 
 private:
@@ -246,20 +258,22 @@ private:
             return std::make_unique<MultiplyNode>(
                 node.name, blockSize, gain == node.values.end() ? 1.0f : pinValue(gain->second, "linear"));
         }
-        if (node.kind == "delay") {
-            const SourceText& time = node.values.at("time");
-            const long long length = samplesOf(time, config.sampleRate);
-            if (length > kLongestDelay)
-                throw patchError(time.where + ": delay node '" + node.name + "': '" + time.text +
-                                 "' is longer than " + std::to_string(kLongestDelay) + " samples");
-            return std::make_unique<DelayNode>(node.name, blockSize, length);
-        }
+        if (node.kind == "delay") return std::make_unique<DelayNode>(node.name, blockSize, delayLength(node));
         try {
-            return std::make_unique<ModuleNode>(node.name, factory, *node.module, blockSize,
+            return std::make_unique<ModuleNode>(node.name, *factory, *node.module, blockSize,
                                                 float(config.sampleRate));
         } catch (const host::LibraryError& error) {
             throw libraryError(node.where + ": node '" + node.name + "': " + error.what());
         }
+    }
+
+    long long delayLength(const Declared& node) const {
+        const SourceText& time = node.values.at("time");
+        const long long length = samplesOf(time, config.sampleRate);
+        if (length > kLongestDelay)
+            throw patchError(time.where + ": delay node '" + node.name + "': '" + time.text +
+                             "' is longer than " + std::to_string(kLongestDelay) + " samples");
+        return length;
     }
 
     void createNodes(const std::vector<std::size_t>& order) {
@@ -346,7 +360,7 @@ private:
     Engine& engine;
     const Patch& patch;
     const LibraryDescription& description;
-    mp::IMpFactory2& factory;
+    mp::IMpFactory2* factory;  // null when only checking
     const EngineConfig& config;
     std::vector<Declared> declared;
     std::vector<Wire> wires;
@@ -358,8 +372,13 @@ Engine::Engine(const Patch& patch, const LibraryDescription& description, mp::IM
                const EngineConfig& config) {
     if (config.blockSize < 1) throw usageError("the block size must be at least 1");
     if (!(config.sampleRate > 0)) throw usageError("the sample rate must be above 0");
-    Builder(*this, patch, description, factory, config).build();
+    Builder(*this, patch, description, &factory, config).build();
     changes.reserve(256);
+}
+
+void Engine::check(const Patch& patch, const LibraryDescription& description, const EngineConfig& config) {
+    Engine unbuilt;
+    Builder(unbuilt, patch, description, nullptr, config).check();
 }
 
 Engine::~Engine() = default;

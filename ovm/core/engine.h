@@ -41,6 +41,10 @@ public:
     Engine(const Patch& patch, const LibraryDescription& description, mp::IMpFactory2& factory,
            const EngineConfig& config);
     ~Engine();
+    // Checks everything the constructor checks that needs no module object (nodes, pins,
+    // connections, cycles, values), so that a wrong patch is refused before its library
+    // is loaded and any of the library's code runs. Throws like the constructor.
+    static void check(const Patch& patch, const LibraryDescription& description, const EngineConfig& config);
 
     int32_t inputChannels() const;
     int32_t outputChannels() const;
@@ -61,6 +65,8 @@ public:
     const std::vector<std::string>& warnings() const { return notes; }
 
 private:
+    Engine() = default;
+
     struct Edge {
         std::size_t fromNode;
         int32_t fromPin;

@@ -1,15 +1,19 @@
 #include "ovm/core/level_plot.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 
 #include "ovm/core/audio_file.h"
 #include "ovm/core/errors.h"
+#include "ovm/core/output_file.h"
 
 namespace ovm {
 
@@ -19,18 +23,27 @@ constexpr double kFloorDb = -60.0;
 
 double clampedDb(double linear) { return std::max(kFloorDb, toDb(linear)); }
 
-std::string quoted(const std::string& text) {
+// A title in gnuplot's single quotes, where only a doubled quote is special. A line break
+// would end the command and let the rest of a file name run as gnuplot commands (a line
+// starting with '!' runs a shell command), so every control character becomes a space.
+std::string quotedTitle(const std::string& text) {
     std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    for (char c : text) {
+        if (c == '\'')
+            out += "''";
+        else
+            out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+    }
     return out + "'";
 }
 
-std::string plotScript(const std::string& output, const LevelTrace& trace, double sampleRate,
-                       double thresholdDb, const std::string& title) {
+// The script names no file: gnuplot draws to its standard output, which is the plot's
+// temporary file, and the levels travel as numbers in the script's own data block.
+std::string plotScript(const LevelTrace& trace, double sampleRate, double thresholdDb,
+                       const std::string& title) {
     std::ostringstream s;
     s << "set terminal pngcairo size 1200,640 font 'Sans,10'\n"
-      << "set output " << quoted(output) << "\n"
-      << "set title " << quoted(title) << "\n"
+      << "set title " << quotedTitle(title) << " noenhanced\n"
       << "set xlabel 'time (s)'\nset ylabel 'level (dBFS)'\nset y2label 'gain reduction (dB)'\n"
       << "set yrange [" << kFloorDb << ":" << 18 << "]\nset y2range [-30:0]\nset ytics nomirror\nset y2tics\n"
       << "set grid\nset key bottom left\n";
@@ -51,28 +64,65 @@ std::string plotScript(const std::string& output, const LevelTrace& trace, doubl
     return s.str();
 }
 
+// gnuplot reads the script from a file and writes the PNG to `output`; its messages go to
+// another file so that a failure can quote them. Returns why it failed, empty on success.
+std::string runGnuplot(const std::string& script, int output) {
+    FILE* input = std::tmpfile();
+    FILE* messages = std::tmpfile();
+    if (input == nullptr || messages == nullptr) {
+        if (input != nullptr) std::fclose(input);
+        if (messages != nullptr) std::fclose(messages);
+        return "no temporary file for gnuplot's script";
+    }
+    std::fwrite(script.data(), 1, script.size(), input);
+    std::fflush(input);
+    std::rewind(input);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(fileno(input), STDIN_FILENO);
+        dup2(output, STDOUT_FILENO);
+        dup2(fileno(messages), STDERR_FILENO);
+        execlp("gnuplot", "gnuplot", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    if (child > 0)
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    std::string said;
+    std::rewind(messages);
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, messages)) > 0;) said.append(buffer, n);
+    std::fclose(input);
+    std::fclose(messages);
+    if (child < 0) return "gnuplot could not be started";
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        return "gnuplot could not be started (is the gnuplot-nox package installed?)";
+    // Warnings (a missing font) do not fail a plot; gnuplot exits nonzero on errors.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
+    while (!said.empty() && std::isspace(static_cast<unsigned char>(said.back()))) said.pop_back();
+    return "gnuplot failed" + (said.empty() ? std::string() : ": " + said.substr(0, 400));
+}
+
 }  // namespace
 
 void writeLevelPlot(const std::string& path, const LevelTrace& trace, double sampleRate, double thresholdDb,
                     const std::string& title, bool overwrite) {
-    checkOutputPath(path, "", overwrite);
-    const std::filesystem::path target(path);
-    const std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".partial-" +
-                                                           std::to_string(getpid()) + ".png"))
-                                      .string();
-    FILE* gnuplot = popen("gnuplot >/dev/null 2>&1", "w");
-    if (gnuplot == nullptr) throw outputError("cannot draw '" + path + "': gnuplot could not be started");
-    const std::string script = plotScript(temporary, trace, sampleRate, thresholdDb, title);
-    std::fwrite(script.data(), 1, script.size(), gnuplot);
-    const int status = pclose(gnuplot);
-    std::error_code error;
-    if (status != 0 || !std::filesystem::exists(temporary, error)) {
-        std::remove(temporary.c_str());
-        throw outputError("cannot draw '" + path +
-                          "': gnuplot failed (is the gnuplot-nox package installed?)");
+    if (trace.points().size() < 2) {
+        char needed[32];
+        std::snprintf(needed, sizeof needed, "%g ms", 2000.0 * trace.windowSamples() / sampleRate);
+        throw outputError("cannot draw '" + path + "': the audio is too short to plot (it takes at least " +
+                          needed + ")");
     }
-    std::filesystem::rename(temporary, path, error);
-    if (error) throw outputError("cannot write '" + path + "': " + error.message());
+    checkOutputPath(path, overwrite);
+    OutputFile file(path);
+    const std::string failure =
+        runGnuplot(plotScript(trace, sampleRate, thresholdDb, title), file.descriptor());
+    if (!failure.empty()) throw outputError("cannot draw '" + path + "': " + failure);
+    struct stat written {};
+    if (fstat(file.descriptor(), &written) != 0 || written.st_size == 0)
+        throw outputError("cannot draw '" + path + "': gnuplot wrote nothing");
+    file.commit(overwrite);
 }
 
 }  // namespace ovm

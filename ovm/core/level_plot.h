@@ -7,8 +7,9 @@
 namespace ovm {
 
 // Draws input peak level, output peak level and gain reduction in dB over time into a PNG
-// with gnuplot. Writes through a temporary file like the audio output. Throws ovm::Error
-// (output class) when gnuplot is missing or fails.
+// with gnuplot, through an OutputFile like the audio output. Throws ovm::Error (output
+// class) saying what failed: too little audio to plot, gnuplot missing, or gnuplot's own
+// message.
 void writeLevelPlot(const std::string& path, const LevelTrace& trace, double sampleRate, double thresholdDb,
                     const std::string& title, bool overwrite);
 

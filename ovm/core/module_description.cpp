@@ -3,10 +3,9 @@
 #include <toml++/toml.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "ovm/core/errors.h"
+#include "ovm/core/text_file.h"
 #include "ovm/core/toml_fields.h"
 
 namespace ovm {
@@ -67,12 +66,7 @@ LibraryDescription parseLibraryDescription(std::string_view text, const std::str
 
 LibraryDescription readLibraryDescription(const std::string& libraryPath) {
     const std::string path = descriptionPathFor(libraryPath);
-    std::ifstream in(path);
-    if (!in)
-        throw libraryError("no module description for '" + libraryPath + "': cannot read '" + path + "'");
-    std::stringstream text;
-    text << in.rdbuf();
-    return parseLibraryDescription(text.str(), path);
+    return parseLibraryDescription(readTextFile(path, "the module description", ExitCode::library), path);
 }
 
 }  // namespace ovm

@@ -1,11 +1,10 @@
 #include "ovm/core/patch.h"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "ovm/core/errors.h"
 #include "ovm/core/quantity.h"
+#include "ovm/core/text_file.h"
 #include "ovm/core/toml_fields.h"
 
 namespace ovm {
@@ -121,11 +120,7 @@ Patch parsePatch(std::string_view text, const std::string& path) {
 }
 
 Patch readPatch(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw patchError("cannot read patch '" + path + "'");
-    std::stringstream text;
-    text << in.rdbuf();
-    return parsePatch(text.str(), path);
+    return parsePatch(readTextFile(path, "patch", ExitCode::patch), path);
 }
 
 }  // namespace ovm

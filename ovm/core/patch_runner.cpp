@@ -12,9 +12,11 @@
 #include "ovm/core/audio_file.h"
 #include "ovm/core/errors.h"
 #include "ovm/core/level_plot.h"
+#include "ovm/core/library_lookup.h"
+#include "ovm/core/output_file.h"
 #include "ovm/core/quantity.h"
-
-namespace fs = std::filesystem;
+#include "ovm/core/run_files.h"
+#include "ovm/core/run_report.h"
 
 namespace ovm {
 
@@ -22,29 +24,11 @@ double RunResult::realTimeFactor() const {
     return processingSeconds > 0 ? double(frames) / sampleRate / processingSeconds : INFINITY;
 }
 
-std::string programFolder() {
-    std::error_code error;
-    const fs::path self = fs::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
-}
-
-std::string resolveLibraryPath(const std::string& library, const std::string& patchPath) {
-    const fs::path written(library);
-    if (written.is_absolute()) return library;
-    const fs::path besidePatch = fs::path(patchPath).parent_path() / written;
-    std::error_code error;
-    if (fs::exists(besidePatch, error)) return besidePatch.string();
-    const fs::path besideProgram = fs::path(programFolder()) / written;
-    if (fs::exists(besideProgram, error)) return besideProgram.string();
-    return besidePatch.string();
-}
-
 namespace {
 
-// The loaded library, its description and its factory, or a library-class error.
+// The loaded library and its factory, or a library-class error.
 struct LoadedLibrary {
-    explicit LoadedLibrary(const std::string& path)
-        : library(open(path)), description(readLibraryDescription(path)) {
+    explicit LoadedLibrary(const std::string& path) : library(open(path)) {
         factory = library->factory();
         if (!factory) throw libraryError("'" + path + "': its factory does not answer the factory interface");
     }
@@ -56,7 +40,6 @@ struct LoadedLibrary {
         }
     }
     std::unique_ptr<host::ModuleLibrary> library;
-    LibraryDescription description;
     host::ComPtr<mp::IMpFactory2> factory;
 };
 
@@ -105,36 +88,99 @@ double RunResult::outputPeak() const {
 }
 
 void checkCeiling(const RunResult& result, const std::string& outputPath) {
-    if (!result.ceiling || result.outputPeak() <= *result.ceiling) return;
+    if (!result.ceiling) return;
+    long long nonFinite = 0;
+    for (const auto& meter : result.outputMeters) nonFinite += meter.nonFiniteSamples();
+    if (nonFinite > 0)
+        throw Error(ExitCode::check,
+                    std::to_string(nonFinite) +
+                        " output samples are NaN or infinite, above any ceiling (output kept in '" +
+                        outputPath + "')");
+    if (result.outputPeak() <= *result.ceiling) return;
     throw Error(ExitCode::check, "output peak " + formatDb(result.outputPeak()) +
                                      " is above the patch's ceiling of " + formatDb(*result.ceiling) +
                                      " (output kept in '" + outputPath + "')");
 }
 
+namespace {
+
+// Long enough to flush any hold or smoothing; a longer tail is a mistyped unit.
+constexpr double kLongestTailSeconds = 600;
+// A WAV file counts its bytes in 32 bits.
+constexpr long long kLargestWavBytes = 0xFFFFFFFFLL - 4096;
+
+long long tailSamples(const std::string& text, double sampleRate) {
+    try {
+        const long long tail = toSamples(parseQuantity(text), sampleRate);
+        if (double(tail) > kLongestTailSeconds * sampleRate)
+            throw std::invalid_argument("longer than " + std::to_string(int(kLongestTailSeconds)) +
+                                        " seconds");
+        return tail;
+    } catch (const std::invalid_argument& error) {
+        throw usageError("--tail '" + text + "': " + error.what());
+    }
+}
+
+void checkWavSize(long long frames, int32_t channels, const std::string& path) {
+    if (frames > kLargestWavBytes / 4 / channels)
+        throw outputError("cannot write '" + path + "': " + std::to_string(frames) + " frames of " +
+                          std::to_string(channels) + " channel(s) exceed the 4 GiB a WAV file holds");
+}
+
+// Every file the run reads and writes, checked before anything is read or loaded.
+void checkRunFiles(const RunOptions& o, const Patch& patch, const std::string& libraryPath) {
+    std::vector<RunFile> inputs = {{"input audio", o.inputPath},
+                                   {"library", libraryPath},
+                                   {"library description", descriptionPathFor(libraryPath)}};
+    if (o.patchText.empty()) inputs.push_back({"patch", patch.path});
+    std::vector<RunFile> outputs = {{"output", o.outputPath}};
+    if (o.plotPath) outputs.push_back({"plot", *o.plotPath});
+    if (o.reportPath && *o.reportPath != "-") outputs.push_back({"report", *o.reportPath});
+    checkDistinctFiles(inputs, outputs);
+    for (const RunFile& output : outputs) checkOutputPath(output.path, o.overwrite);
+}
+
+// The plot and the report come after the audio is safe; a plot that fails still leaves
+// the report, then fails the run saying what went wrong and where the audio is.
+void writeAfterwards(const RunOptions& o, const RunResult& result, const LevelTrace& trace,
+                     const std::optional<double>& ceiling) {
+    std::optional<Error> plotFailure;
+    if (o.plotPath) try {
+            writeLevelPlot(*o.plotPath, trace, result.sampleRate, toDb(ceiling.value_or(NAN)), o.plotTitle,
+                           o.overwrite);
+        } catch (const Error& error) {
+            plotFailure = error;
+        }
+    if (o.reportPath) writeTextFile(*o.reportPath, runReport(result).dump(2) + "\n", o.overwrite);
+    if (plotFailure)
+        throw outputError(std::string(plotFailure->what()) + " (the audio is written to '" + o.outputPath +
+                          "')");
+}
+
+}  // namespace
+
 RunResult runPatch(const RunOptions& o) {
     const Patch patch = o.patchText.empty() ? readPatch(o.patchPath) : parsePatch(o.patchText, o.patchPath);
+    const std::string libraryPath =
+        o.libraryPath ? *o.libraryPath : resolveLibraryPath(patch.library, patch.path, patch.libraryWhere);
+    checkRunFiles(o, patch, libraryPath);
     AudioReader reader(o.inputPath);
-    checkOutputPath(o.outputPath, o.inputPath, o.overwrite);
-    if (o.plotPath) checkOutputPath(*o.plotPath, o.inputPath, o.overwrite);
 
     RunResult result;
     result.sampleRate = reader.sampleRate() > 0 ? reader.sampleRate() : o.sampleRate.value_or(0);
     if (!(result.sampleRate > 0))
         throw inputError("input '" + o.inputPath + "' has no sample rate; give one with --sample-rate");
-    long long tail = 0;
-    try {
-        tail = toSamples(parseQuantity(o.tail), result.sampleRate);
-    } catch (const std::invalid_argument& error) {
-        throw usageError("--tail '" + o.tail + "': " + error.what());
-    }
+    const long long tail = tailSamples(o.tail, result.sampleRate);
 
-    const LoadedLibrary loaded(resolveLibraryPath(patch.library, patch.path));
+    const LibraryDescription description = readLibraryDescription(libraryPath);
     EngineConfig config;
     config.blockSize = o.blockSize.value_or(patch.blockSize.value_or(64));
     config.sampleRate = result.sampleRate;
     config.inputChannels = reader.channels();
     config.overrides = o.overrides;
-    Engine engine(patch, loaded.description, *loaded.factory, config);
+    Engine::check(patch, description, config);
+    const LoadedLibrary loaded(libraryPath);
+    Engine engine(patch, description, *loaded.factory, config);
     result.warnings = engine.warnings();
     result.latencySamples = longestDelay(patch, result.sampleRate);
     const int32_t inChannels = engine.inputChannels();
@@ -157,14 +203,27 @@ RunResult runPatch(const RunOptions& o) {
     for (int32_t c = 0; c < inChannels; ++c) inputs.push_back(engine.inputChannel(c));
     for (int32_t c = 0; c < outChannels; ++c) outputs.push_back(engine.outputChannel(c));
 
-    const long long total = reader.frames() + tail;
+    long long total = reader.frames() + tail;
+    if (reader.seekable()) checkWavSize(total, outChannels, o.outputPath);
     long long fileLeft = reader.frames();
     ProgressBar progress(o.progress, total);
     const auto start = std::chrono::steady_clock::now();
     for (long long done = 0; done < total;) {
-        const auto count = int32_t(std::min<long long>(config.blockSize, total - done));
-        const long long read =
-            fileLeft > 0 ? reader.read(inFrames.data(), std::min<long long>(count, fileLeft)) : 0;
+        auto count = int32_t(std::min<long long>(config.blockSize, total - done));
+        const long long wanted = std::min<long long>(count, fileLeft);
+        const long long read = wanted > 0 ? std::max(0LL, reader.read(inFrames.data(), wanted)) : 0;
+        if (read < wanted) {
+            // A file that ends before its header says is damaged; a stream just ends.
+            if (reader.seekable())
+                throw inputError("input '" + o.inputPath + "' ends at frame " + std::to_string(done + read) +
+                                 ", before the " + std::to_string(reader.frames()) +
+                                 " frames its header declares");
+            total = done + read + tail;
+            fileLeft = read;
+            count = int32_t(std::min<long long>(count, total - done));
+            if (count == 0) break;
+        }
+        checkWavSize(done + count, outChannels, o.outputPath);
         std::fill(inFrames.begin() + read * inChannels, inFrames.end(), 0.0f);
         for (int32_t c = 0; c < inChannels; ++c)
             for (int32_t i = 0; i < count; ++i)
@@ -193,10 +252,8 @@ RunResult runPatch(const RunOptions& o) {
     result.processingSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.nodes = engine.nodeStats();
-    if (o.plotPath)
-        writeLevelPlot(*o.plotPath, trace, result.sampleRate, toDb(patch.ceiling.value_or(NAN)), o.plotTitle,
-                       o.overwrite);
     writer.commit();
+    writeAfterwards(o, result, trace, patch.ceiling);
     return result;
 }
 

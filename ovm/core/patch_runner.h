@@ -15,6 +15,7 @@ struct RunOptions {
     std::string patchText;  // when set, used instead of reading patchPath
     std::string inputPath;
     std::string outputPath;
+    std::optional<std::string> libraryPath;  // the user's choice, instead of the patch's library
     bool overwrite = false;
     std::optional<int32_t> blockSize;
     std::optional<double> sampleRate;  // for inputs that carry none
@@ -22,6 +23,7 @@ struct RunOptions {
     std::vector<ValueOverride> overrides;
     std::optional<std::string> plotPath;
     std::string plotTitle;
+    std::optional<std::string> reportPath;  // "-" for standard output
     bool progress = false;
 };
 
@@ -41,16 +43,16 @@ struct RunResult {
     double outputPeak() const;
 };
 
-// Runs a patch over an audio file into a 32-bit float WAV file, written through a temporary
-// file that becomes OUT only when everything succeeded. Throws ovm::Error.
+// Runs a patch over an audio file into a 32-bit float WAV file, then draws the plot and
+// writes the report when asked, each through a temporary file that takes its name only when
+// complete. Before any processing, and before the library is loaded, it reads and checks
+// the patch, finds the library (see library_lookup.h) and refuses outputs that are one
+// file or that would replace anything the run reads. A plot that cannot be drawn fails the
+// run (output class) after the audio and the report are written. Throws ovm::Error.
 RunResult runPatch(const RunOptions& options);
 
-// Throws an ovm::Error (check class) when an output sample rose above the patch's ceiling.
+// Throws an ovm::Error (check class) when an output sample rose above the patch's ceiling,
+// or when any output sample is NaN or infinite: no ceiling holds for those.
 void checkCeiling(const RunResult& result, const std::string& outputPath);
-
-// The library a patch names: beside the patch first, then beside this program.
-std::string resolveLibraryPath(const std::string& library, const std::string& patchPath);
-// The folder this program's executable is in.
-std::string programFolder();
 
 }  // namespace ovm

@@ -20,7 +20,8 @@ nlohmann::json channels(const std::vector<ChannelMeter>& meters) {
                        {"peak_dbfs", decibels(meters[c].peak())},
                        {"rms", meters[c].rms()},
                        {"rms_dbfs", decibels(meters[c].rms())},
-                       {"crest_db", meters[c].crestDb()}});
+                       {"crest_db", meters[c].crestDb()},
+                       {"non_finite_samples", meters[c].nonFiniteSamples()}});
     return out;
 }
 

@@ -6,7 +6,8 @@
 
 namespace ovm {
 
-// The run as JSON: per channel peak, RMS and crest factor, per module node its process
+// The run as JSON: per channel peak, RMS, crest factor and the count of NaN and infinite
+// samples, per module node its process
 // calls, sleeps and wakes, and the timing.
 nlohmann::json runReport(const RunResult& result);
 

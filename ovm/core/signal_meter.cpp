@@ -17,13 +17,20 @@ std::string formatDb(double linear) {
 void ChannelMeter::add(const float* samples, int32_t n) {
     for (int32_t i = 0; i < n; ++i) {
         const double x = samples[i];
+        if (!std::isfinite(x)) {
+            ++nonFinite;
+            continue;
+        }
         peakValue = std::max(peakValue, std::fabs(x));
         sumOfSquares += x * x;
     }
     count += n;
 }
 
-double ChannelMeter::rms() const { return count > 0 ? std::sqrt(sumOfSquares / double(count)) : 0.0; }
+double ChannelMeter::rms() const {
+    const long long finite = count - nonFinite;
+    return finite > 0 ? std::sqrt(sumOfSquares / double(finite)) : 0.0;
+}
 
 double ChannelMeter::crestDb() const {
     const double r = rms();

@@ -6,7 +6,8 @@
 
 namespace ovm {
 
-// Peak and RMS of one channel, sample by sample.
+// Peak and RMS of one channel, sample by sample. NaN and infinities are not levels: they are
+// counted apart, and peak and RMS describe the finite samples.
 class ChannelMeter {
 public:
     void add(const float* samples, int32_t count);
@@ -15,11 +16,13 @@ public:
     // Peak over RMS in dB; 0 for silence.
     double crestDb() const;
     long long samples() const { return count; }
+    long long nonFiniteSamples() const { return nonFinite; }
 
 private:
     double peakValue = 0;
     double sumOfSquares = 0;
     long long count = 0;
+    long long nonFinite = 0;
 };
 
 // Level over time for the plot: per window, the largest magnitude of the input and the output

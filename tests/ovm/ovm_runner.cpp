@@ -1,26 +1,28 @@
 #include "tests/ovm/ovm_runner.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "ovm/core/audio_file.h"
 
 namespace ovm_testing {
-
-namespace {
 
 std::string shellQuoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
-
-}  // namespace
 
 std::string readText(const std::string& path) {
     std::ifstream in(path);
@@ -60,17 +62,83 @@ std::string freshFolder(const std::string& name) {
     return folder;
 }
 
-CommandResult runOvm(const std::vector<std::string>& arguments) {
+CommandResult runOvm(const std::vector<std::string>& arguments, const std::string& before,
+                     const std::string& after) {
     const std::string errPath = freshFolder("stderr") + "/err.txt";
-    std::string command = shellQuoted(OVM_BINARY);
+    std::string command = before + " " + shellQuoted(OVM_BINARY);
     for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
-    command += " 2>" + shellQuoted(errPath);
+    command += " 2>" + shellQuoted(errPath) + " " + after;
     FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
     const int status = pclose(pipe);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out, readText(errPath)};
+}
+
+BackgroundOvm::BackgroundOvm(const std::vector<std::string>& arguments, const std::string& errPath) {
+    std::vector<std::string> argv = {OVM_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (std::string& argument : argv) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    child = fork();
+    if (child == 0) {
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, STDERR_FILENO);
+        execv(OVM_BINARY, pointers.data());
+        _exit(127);
+    }
+}
+
+BackgroundOvm::~BackgroundOvm() {
+    if (waited || child <= 0) return;
+    kill(child, SIGKILL);
+    wait();
+}
+
+int BackgroundOvm::wait() {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    waited = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int openFifoForWriting(const std::string& path) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            fcntl(fd, F_SETFL, 0);
+            return fd;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "nothing opened " << path << " for reading";
+    return -1;
+}
+
+void writeAll(int fd, const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return;
+        done += std::size_t(n);
+    }
+}
+
+std::vector<std::string> hiddenFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().front() == '.') names.push_back(entry.path().filename());
+    return names;
+}
+
+bool waitForHiddenFile(const std::string& folder) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        if (!hiddenFiles(folder).empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 std::vector<float> readInterleaved(const std::string& path, int* channels) {
