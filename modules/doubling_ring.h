@@ -14,6 +14,7 @@
 // state after N samples depends on those samples alone: replaying the last N samples into a
 // fresh ring recreates it exactly.
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -38,7 +39,7 @@ public:
             c -= d;
             if (c < 0) c += n;
             const float f = entries[std::size_t(c)];
-            if (!(b <= f)) b = f;
+            if (!std::islessequal(b, f)) b = f;  // quiet: a NaN raises no exception
         }
         if (++writeIndex >= n) writeIndex = 0;
         return b;

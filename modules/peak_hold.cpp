@@ -2,6 +2,7 @@
 // deepest reduction.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -24,17 +25,26 @@ constexpr int32_t kLongestHold = int32_t{1} << 24;
 
 // v truncated toward zero; NaN and values outside the int32 range give -2147483648, which
 // the caller turns into a hold length of 1. The range test comes first, so the conversion
-// itself is always defined.
+// itself is always defined, and its comparisons are quiet ones: a NaN raises no exception.
 int32_t truncateOrLowest(float v) {
-    if (v >= -2147483648.0f && v < 2147483648.0f) return int32_t(v);
+    if (std::isgreaterequal(v, -2147483648.0f) && std::isless(v, 2147483648.0f)) return int32_t(v);
     return INT32_MIN;
 }
 
 // The hold length in samples for a hold time in milliseconds, in single precision:
 // (ms × 0.001) × rate + 0.5, truncated. Zero, negative, NaN and out-of-range times, and a
 // rate of 0, give 1 (the input passes through).
+//
+// No hold time or rate raises a floating-point exception. Infinite or NaN factors give 1, as
+// the single-precision product would (and infinity × 0 is not formed). The product of the
+// finite ones is exact in double, so rounding it to float gives the single-precision product
+// bit for bit; a product beyond the int32 range gives 1 before that rounding can overflow.
 int32_t holdLengthFor(float milliseconds, float sampleRate) {
-    const float v = (milliseconds * 0.001f) * sampleRate + 0.5f;
+    const float seconds = milliseconds * 0.001f;
+    if (!std::isfinite(seconds) || !std::isfinite(sampleRate)) return 1;
+    const double samples = double(seconds) * double(sampleRate);
+    if (!std::isless(std::fabs(samples), 2147483648.0)) return 1;
+    const float v = float(samples) + 0.5f;
     const int32_t n = truncateOrLowest(v);
     if (n <= 1) return 1;
     return n < kLongestHold ? n : kLongestHold;
