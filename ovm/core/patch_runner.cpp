@@ -12,6 +12,7 @@
 #include "ovm/core/audio_file.h"
 #include "ovm/core/errors.h"
 #include "ovm/core/level_plot.h"
+#include "ovm/core/message_text.h"
 #include "ovm/core/quantity.h"
 
 namespace fs = std::filesystem;
@@ -96,6 +97,35 @@ private:
     std::chrono::steady_clock::time_point last;
 };
 
+void warn(const std::string& message) { std::fprintf(stderr, "ovm: warning: %s\n", withLongPartsCut(message).c_str()); }
+
+// Values timed at or after the run's end: they would never be set.
+void warnOfLateValues(const Patch& patch, const RunOptions& o, double sampleRate, long long end) {
+    std::vector<const SourceText*> times;
+    for (const AutomationEntry& a : patch.automation) times.push_back(&a.at);
+    for (const ValueOverride& v : o.overrides)
+        if (v.at) times.push_back(&*v.at);
+    for (const SourceText* at : times) {
+        const long long sample = toSamples(parseQuantity(at->text), sampleRate);
+        if (sample >= end)
+            warn(at->where + ": at sample " + std::to_string(sample) + ", not before the run ends (" +
+                 std::to_string(end) + " samples): the value is never set");
+    }
+}
+
+// Input channels no connection reads: the output goes without them.
+void warnOfUnusedChannels(const Patch& patch, int32_t channels) {
+    std::vector<bool> used(std::size_t(channels), false);
+    for (const ConnectionEntry& c : patch.connections)
+        if (c.from.node == kInputNode) used[std::size_t(std::stoll(c.from.pin) - 1)] = true;  // checked by the engine
+    std::string unused;
+    int count = 0;
+    for (int32_t c = 0; c < channels; ++c)
+        if (!used[std::size_t(c)]) unused += (count++ == 0 ? "" : ", ") + std::to_string(c + 1);
+    if (count == 1) warn("input channel " + unused + " is not connected in the patch and is left out");
+    if (count > 1) warn("input channels " + unused + " are not connected in the patch and are left out");
+}
+
 }  // namespace
 
 double RunResult::outputPeak() const {
@@ -157,6 +187,8 @@ RunResult runPatch(const RunOptions& o) {
     for (int32_t c = 0; c < outChannels; ++c) outputs.push_back(engine.outputChannel(c));
 
     const long long total = reader.frames() + tail;
+    warnOfLateValues(patch, o, result.sampleRate, total);
+    warnOfUnusedChannels(patch, inChannels);
     long long fileLeft = reader.frames();
     ProgressBar progress(o.progress, total);
     const auto start = std::chrono::steady_clock::now();
