@@ -73,7 +73,8 @@ const ModuleShape kModules[] = {
 
 // The first index in [from, to) where a sample has (has = true) or lacks the bit pattern.
 // The scan without an early exit vectorises; the index is looked for only on a fault.
-UNINSTRUMENTED int32_t firstWithBits(const float* samples, int32_t from, int32_t to, uint32_t bits, bool has) {
+UNINSTRUMENTED int32_t firstWithBits(const float* samples, int32_t from, int32_t to, uint32_t bits,
+                                     bool has) {
     bool any = false;
     for (int32_t i = from; i < to; ++i) any |= (__builtin_bit_cast(uint32_t, samples[i]) == bits) == has;
     if (!any) return to;
@@ -84,7 +85,8 @@ UNINSTRUMENTED int32_t firstWithBits(const float* samples, int32_t from, int32_t
 
 UNINSTRUMENTED bool sameBits(const float* a, const float* b, int32_t count) {
     uint32_t differences = 0;
-    for (int32_t i = 0; i < count; ++i) differences |= __builtin_bit_cast(uint32_t, a[i]) ^ __builtin_bit_cast(uint32_t, b[i]);
+    for (int32_t i = 0; i < count; ++i)
+        differences |= __builtin_bit_cast(uint32_t, a[i]) ^ __builtin_bit_cast(uint32_t, b[i]);
     return differences == 0;
 }
 
@@ -265,7 +267,9 @@ PlannedEvent planEvent(FuzzInput& in, int32_t count, const ModuleShape& shape, s
     e.kind = PlannedEvent::Kind(in.byte() % 8);
     e.position = eventPosition(in, count);
     if (e.kind != PlannedEvent::announce) e.pin = pinId(in, shape.pinCount);
-    const auto value = [&] { return e.pin == shape.timePin ? timeValue(in, rate, anyTimeLeft) : edgeFloat(in); };
+    const auto value = [&] {
+        return e.pin == shape.timePin ? timeValue(in, rate, anyTimeLeft) : edgeFloat(in);
+    };
     switch (e.kind) {
         case PlannedEvent::value:
             e.floatValue = value();
@@ -439,7 +443,8 @@ private:
         const int32_t n = std::max(count, 0);
         const bool sorted = in.byte() & 1;
         std::vector<PlannedEvent> planned;
-        for (int i = in.byte() % 17; i > 0; --i) planned.push_back(planEvent(in, count, shape, rate, anyTimeLeft));
+        for (int i = in.byte() % 17; i > 0; --i)
+            planned.push_back(planEvent(in, count, shape, rate, anyTimeLeft));
         if (sorted)
             std::stable_sort(planned.begin(), planned.end(),
                              [](const auto& a, const auto& b) { return a.position < b.position; });
@@ -485,8 +490,8 @@ private:
     const std::optional<float> rate;  // as the host reports it
     bool anyTimeLeft = true;          // see timeValue
     host::PluginInstance instance;
-    std::vector<GuardedBuffer*> buffers;                  // one per audio pin
-    std::vector<GuardedBuffer*> inputs;                   // in pin id order
+    std::vector<GuardedBuffer*> buffers;                         // one per audio pin
+    std::vector<GuardedBuffer*> inputs;                          // in pin id order
     static inline std::array<float, kMaxBlock> inputsBefore[2];  // each input as the module got it
     GuardedBuffer* output = nullptr;
     bool running = false;  // whether the module's run function has been chosen

@@ -41,8 +41,8 @@ int main(int argc, char** argv) {
     ovm::cli::addDemoCommand(app);
     ovm::cli::addValidateCommand(app);
     if (const auto command = unknownCommand(app, argc, argv)) {
-        const std::string message = "unknown command '" + *command + "' (the commands are " + commandNames(app) +
-                                    "; 'ovm --help' tells more)";
+        const std::string message = "unknown command '" + *command + "' (the commands are " +
+                                    commandNames(app) + "; 'ovm --help' tells more)";
         std::fprintf(stderr, "ovm: %s\n", ovm::withLongPartsCut(message).c_str());
         return int(ovm::ExitCode::usage);
     }

@@ -38,7 +38,8 @@ void checkOutputFormat(const std::string& path) {
     std::string extension = std::filesystem::path(path).extension().string();
     for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
     if (!extension.empty() && extension != ".wav" && extension != ".wave")
-        throw usageError("output '" + path + "': ovm writes WAV files only; name it .wav (or give no extension)");
+        throw usageError("output '" + path +
+                         "': ovm writes WAV files only; name it .wav (or give no extension)");
 }
 
 void checkSampleRate(const std::optional<double>& rate) {
@@ -68,7 +69,8 @@ void addRunCommand(CLI::App& app) {
     run->add_option("PATCH", options->run.patchPath, "Patch file (TOML)")->required();
     run->add_option("IN", options->run.inputPath, "Input audio file (any format libsndfile reads)")
         ->required();
-    run->add_option("OUT", options->run.outputPath, "Output WAV file (32-bit float; .wav, .wave or no extension)")
+    run->add_option("OUT", options->run.outputPath,
+                    "Output WAV file (32-bit float; .wav, .wave or no extension)")
         ->required();
     run->add_option("--set,-s", options->sets,
                     "Set a value: node.pin=value, or at a time: node.pin=value@2.5s (repeatable)");

@@ -31,7 +31,8 @@ uint64_t seedFrom(const std::string& text) {
     uint64_t seed = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
     if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        throw usageError("--reproduce '" + text + "': a seed is a whole number from 0 up, as a run printed it");
+        throw usageError("--reproduce '" + text +
+                         "': a seed is a whole number from 0 up, as a run printed it");
     return seed;
 }
 
@@ -64,7 +65,8 @@ void addValidateCommand(CLI::App& app) {
         ->add_option("--include", options->battery.include,
                      "Run only checks matching this pattern (e.g. 'process.*'; repeatable)")
         ->allow_extra_args(false);
-    command->add_option("--exclude", options->battery.exclude, "Skip checks matching this pattern (repeatable)")
+    command
+        ->add_option("--exclude", options->battery.exclude, "Skip checks matching this pattern (repeatable)")
         ->allow_extra_args(false);
     command->add_option("--timeout", options->battery.timeoutSeconds,
                         "Seconds one check may take before it counts as hung (0.1 to 86400; default 60)");

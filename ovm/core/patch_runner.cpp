@@ -97,7 +97,9 @@ private:
     std::chrono::steady_clock::time_point last;
 };
 
-void warn(const std::string& message) { std::fprintf(stderr, "ovm: warning: %s\n", withLongPartsCut(message).c_str()); }
+void warn(const std::string& message) {
+    std::fprintf(stderr, "ovm: warning: %s\n", withLongPartsCut(message).c_str());
+}
 
 // Values timed at or after the run's end: they would never be set.
 void warnOfLateValues(const Patch& patch, const RunOptions& o, double sampleRate, long long end) {
@@ -117,7 +119,8 @@ void warnOfLateValues(const Patch& patch, const RunOptions& o, double sampleRate
 void warnOfUnusedChannels(const Patch& patch, int32_t channels) {
     std::vector<bool> used(std::size_t(channels), false);
     for (const ConnectionEntry& c : patch.connections)
-        if (c.from.node == kInputNode) used[std::size_t(std::stoll(c.from.pin) - 1)] = true;  // checked by the engine
+        if (c.from.node == kInputNode)
+            used[std::size_t(std::stoll(c.from.pin) - 1)] = true;  // checked by the engine
     std::string unused;
     int count = 0;
     for (int32_t c = 0; c < channels; ++c)

@@ -215,9 +215,9 @@ std::optional<std::string> loadingFailure(const std::string& path, double timeou
     pollfd watch{child.fd, POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     for (char chunk[4096];;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0 || poll(&watch, 1, int(left)) == 0) {
             kill(child.pid, SIGKILL);
             waitpid(child.pid, nullptr, 0);
@@ -244,7 +244,8 @@ void checkSelection(const Options& options) {
             if (fnmatch(pattern.c_str(), check.name.c_str(), 0) == 0) return true;
         return false;
     };
-    for (const auto& [option, patterns] : {std::pair{"--include", &options.include}, {"--exclude", &options.exclude}})
+    for (const auto& [option, patterns] :
+         {std::pair{"--include", &options.include}, {"--exclude", &options.exclude}})
         for (const std::string& pattern : *patterns)
             if (!matchesSomeCheck(pattern))
                 throw usageError(std::string(option) + " '" + pattern +

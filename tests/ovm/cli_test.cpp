@@ -188,13 +188,14 @@ INSTANTIATE_TEST_SUITE_P(
             {},
             5,
             "the connections form a cycle: m -> n -> m\n"},
-        BadInput{"self-loop",
-                 singleModulePatch("Orin Peak", "[nodes.n]\nmodule = \"Orin Hard Knee\"\n",
-                                   "\"input.1 -> m.inputA\", \"m.output -> m.inputB\", \"m.output -> n.input\", "
-                                   "\"n.output -> output.1\""),
-                 {},
-                 5,
-                 "the connections form a cycle: m -> m\n"},
+        BadInput{
+            "self-loop",
+            singleModulePatch("Orin Peak", "[nodes.n]\nmodule = \"Orin Hard Knee\"\n",
+                              "\"input.1 -> m.inputA\", \"m.output -> m.inputB\", \"m.output -> n.input\", "
+                              "\"n.output -> output.1\""),
+            {},
+            5,
+            "the connections form a cycle: m -> m\n"},
         BadInput{"negative-time",
                  singleModulePatch("Orin Peak Hold", "holdTime = \"-6 ms\"\n", kWire),
                  {},
@@ -206,24 +207,24 @@ INSTANTIATE_TEST_SUITE_P(
                  5,
                  "'-1s': a time cannot be negative"},
         BadInput{"empty-library", "library = \"\"\n", {}, 5, "p.toml:1: 'library': is empty"},
-        BadInput{"long-name", singleModulePatch(std::string(100000, 'x'), "", kWire), {}, 5, "unknown module 'xxx"},
-        BadInput{"output-1025",
-                 singleModulePatch("Orin Integrator", "", "\"input.1 -> m.input\", \"m.output -> output.1025\""),
+        BadInput{"long-name",
+                 singleModulePatch(std::string(100000, 'x'), "", kWire),
                  {},
                  5,
-                 "'output.1025': an output has at most 1024 channels"},
-        BadInput{"input-1025",
-                 singleModulePatch("Orin Integrator", "", "\"input.1025 -> m.input\", \"m.output -> output.1\""),
-                 {},
-                 5,
-                 "'input.1025': the input has 1 channel(s)"},
-        BadInput{"flac-output",
-                 kIntegrator,
-                 {},
-                 2,
-                 "out.flac': ovm writes WAV files",
-                 true,
-                 "out.flac"},
+                 "unknown module 'xxx"},
+        BadInput{
+            "output-1025",
+            singleModulePatch("Orin Integrator", "", "\"input.1 -> m.input\", \"m.output -> output.1025\""),
+            {},
+            5,
+            "'output.1025': an output has at most 1024 channels"},
+        BadInput{
+            "input-1025",
+            singleModulePatch("Orin Integrator", "", "\"input.1025 -> m.input\", \"m.output -> output.1\""),
+            {},
+            5,
+            "'input.1025': the input has 1 channel(s)"},
+        BadInput{"flac-output", kIntegrator, {}, 2, "out.flac': ovm writes WAV files", true, "out.flac"},
         BadInput{"sample-rate-nan", kIntegrator, {"--sample-rate", "nan"}, 2, "--sample-rate"},
         BadInput{"sample-rate-negative", kIntegrator, {"--sample-rate", "-1"}, 2, "--sample-rate"},
         BadInput{"sample-rate-zero", kIntegrator, {"--sample-rate", "0"}, 2, "--sample-rate"},
@@ -308,7 +309,8 @@ TEST(OvmRun, WarnsOfWhatItLeavesOut) {
         ovm::writeAudioFile(folder + "/in.wav", std::vector<float>(std::size_t(4800 * c.channels), 0.25f),
                             c.channels, kRate, true);
         writeText(folder + "/p.toml", singleModulePatch("Orin Hard Knee", "", kWire));
-        std::vector<std::string> arguments = {"run", folder + "/p.toml", folder + "/in.wav", folder + "/out.wav"};
+        std::vector<std::string> arguments = {"run", folder + "/p.toml", folder + "/in.wav",
+                                              folder + "/out.wav"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         const CommandResult result = runOvm(arguments);
         EXPECT_EQ(result.exitCode, 0) << c.name << ": " << result.err;

@@ -115,10 +115,10 @@ const std::string kJunk = "JUNK";
 std::string junkLibrary() {
     const std::string folder = ovm_testing::freshFolder("junk-library");
     ovm_testing::writeText(folder + "/junk.ovm", "not a library\n");
-    ovm_testing::writeText(folder + "/junk.toml", ovm_testing::readText(std::string(FIXTURE_DIR) + "/sound.toml"));
+    ovm_testing::writeText(folder + "/junk.toml",
+                           ovm_testing::readText(std::string(FIXTURE_DIR) + "/sound.toml"));
     return folder + "/junk.ovm";
 }
-
 
 // A command line that cannot validate what it names says so in one line, quickly, instead
 // of passing, failing every check, or validating another library.
@@ -126,7 +126,8 @@ TEST_P(ValidateRefusal, SaysWhyInOneLine) {
     const Refusal& r = GetParam();
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::string> arguments = {"validate"};
-    for (const std::string& argument : r.arguments) arguments.push_back(argument == kJunk ? junkLibrary() : argument);
+    for (const std::string& argument : r.arguments)
+        arguments.push_back(argument == kJunk ? junkLibrary() : argument);
     const auto result = runOvm(arguments);
     EXPECT_EQ(result.exitCode, r.exitCode) << result.out << result.err;
     EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
