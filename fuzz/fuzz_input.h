@@ -14,6 +14,14 @@ public:
 
     bool empty() const { return offset >= size; }
 
+    // A hash of the whole input (FNV-1a), for choices the fuzzer is not to steer: a mutation
+    // changes it unpredictably, and no comparison in the target leads to it.
+    uint32_t digest() const {
+        uint32_t hash = 2166136261u;
+        for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
+        return hash;
+    }
+
     uint8_t byte() { return offset < size ? data[offset++] : 0; }
     uint16_t u16() { return read<uint16_t>(); }
     uint32_t u32() { return read<uint32_t>(); }

@@ -3,9 +3,12 @@
 #include <sanitizer/asan_interface.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "fuzz/uninstrumented.h"
 
 namespace fuzzing {
 
@@ -40,12 +43,12 @@ public:
                allBits(storage.data() + kCanary + capacity, kCanary, kCanaryBits);
     }
 
-    static void fillBits(float* first, std::size_t count, uint32_t bits) {
+    UNINSTRUMENTED static void fillBits(float* first, std::size_t count, uint32_t bits) {
         float value;
         std::memcpy(&value, &bits, sizeof value);
-        std::fill_n(first, count, value);
+        for (std::size_t i = 0; i < count; ++i) first[i] = value;  // std::fill_n would be instrumented
     }
-    static bool hasBits(float value, uint32_t bits) { return std::memcmp(&value, &bits, sizeof bits) == 0; }
+    static bool hasBits(float value, uint32_t bits) { return std::bit_cast<uint32_t>(value) == bits; }
 
 private:
     // Reads the canaries themselves, which are poisoned: the check must not trip the sanitizer.

@@ -34,6 +34,17 @@ def raw_float(x):
     return bytes([15]) + struct.pack("<f", x)  # edgeFloat choice 15: four raw bytes
 
 
+def time_window(samples):
+    """A time-pin value as a window in samples at the host's rate (timeValue: up to 2^16)."""
+    return bytes([40]) + struct.pack("<H", samples)
+
+
+# Time-pin values every module turns into a window of one sample (see timeValue).
+TIME_EDGES = [bytes([44]), bytes([48]), bytes([52, 5]), bytes([56]), bytes([60]), bytes([62])]
+
+TIME_PINS = {"peakhold", "smoother"}
+
+
 def event(kind, position, pin_byte=0, payload=b""):
     body = bytes([kind, position])
     if kind != ANNOUNCE:
@@ -55,9 +66,11 @@ def sine(length=64, amplitude=1.5):
 
 
 def start_events(inputs, control=None, value=None):
+    """value: bytes already encoded, or a float sent raw."""
     events = [event(ON, 0, pin(p)) for p in inputs]
     if control is not None:
-        events.insert(0, event(VALUE, 0, pin(control), raw_float(value)))
+        payload = value if isinstance(value, bytes) else raw_float(value)
+        events.insert(0, event(VALUE, 0, pin(control), payload))
     return events + [event(ANNOUNCE, 0)]
 
 
@@ -65,7 +78,7 @@ def header(module, rate=0, block=0, setup=0):
     return bytes([module, rate, block, setup])
 
 
-CONTROL_VALUES = {"hardknee": 0.5, "peakhold": 6.0, "smoother": 5.0}
+CONTROL_VALUES = {"hardknee": 0.5, "peakhold": time_window(288), "smoother": time_window(240)}
 
 
 def seeds():
@@ -81,8 +94,8 @@ def seeds():
 
     # Odd sample rates and block sizes the host reports.
     for rate in (6, 7, 8, 9, 11, 12, 14):
-        yield f"smoother_rate{rate}", header(3, rate=rate) + call(300, start_events([1], 0, 20.0), raw_samples(sine()))
-        yield f"peakhold_rate{rate}", header(2, rate=rate) + call(300, start_events([1], 0, 1e6), raw_samples(sine()))
+        yield f"smoother_rate{rate}", header(3, rate=rate) + call(300, start_events([1], 0, time_window(960)), raw_samples(sine()))
+        yield f"peakhold_rate{rate}", header(2, rate=rate) + call(300, start_events([1], 0, time_window(65535)), raw_samples(sine()))
         yield f"ms2factor_rate{rate}", header(5, rate=rate) + call(64, start_events([0]), raw_samples([0.0, 1.0, -1.0, 1e-3]))
     for block in (1, 3, 4, 5, 6):
         yield f"integrator_block{block}", header(4, block=block) + call(32, start_events([0]), raw_samples([1.0])) + call(
@@ -93,7 +106,8 @@ def seeds():
     edges = [float("nan"), float("inf"), -float("inf"), 1e-45, -1e-40, 3.4e38, -3.4e38, 0.0, -0.0]
     for name, control in (("hardknee", 0), ("peakhold", 0), ("smoother", 0)):
         index = MODULES[name][0]
-        events = start_events([1]) + [event(VALUE, 10 * k, pin(control), raw_float(v)) for k, v in enumerate(edges)]
+        values = TIME_EDGES if name in TIME_PINS else [raw_float(v) for v in edges]
+        events = start_events([1]) + [event(VALUE, 10 * k, pin(control), v) for k, v in enumerate(values)]
         yield f"{name}_edge_values", header(index) + call(200, events, raw_samples(edges))
     yield "factor2ms_edge_samples", header(6) + call(64, start_events([0]), raw_samples(edges))
     yield "peak_edge_samples", header(0) + call(64, start_events([0, 1]), raw_samples(edges) + raw_samples(edges[::-1]))

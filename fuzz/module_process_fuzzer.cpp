@@ -12,11 +12,14 @@
 //   then one process() call after another until the input or the sample budget runs out:
 //     count      2 bytes  0 .. 4096 (mod 4099), 4097 gives -1, 4098 INT32_MIN
 //     order      1 byte   bit 0: events sorted by position, as a host sends them
-//     events     1 byte   how many (mod 17), each: kind, position, pin, payload (see planEvent)
+//     events     1 byte   how many (mod 17), each: kind, position, pin, payload (see planEvent);
+//                         a value for a time pin is decoded as a time (see timeValue)
 //     audio      1 byte per audio input: keep, constant, repeated raw samples or ramp (see fillInput)
 // fuzz/make_corpus.py writes seed inputs in this layout.
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -29,6 +32,7 @@
 
 #include "fuzz/fuzz_input.h"
 #include "fuzz/guarded_buffer.h"
+#include "fuzz/uninstrumented.h"
 #include "host/event_list.h"
 #include "host/plugin_instance.h"
 #include "tests/support/dynamics_library.h"
@@ -39,21 +43,24 @@ using fuzzing::FuzzInput;
 using fuzzing::GuardedBuffer;
 
 constexpr int32_t kMaxBlock = 4096;
-constexpr long long kSampleBudget = 65536;  // per input, to keep runs fast
+// Per input: a few of the longest blocks, or hundreds of short ones. Under the sanitizers a
+// sample costs tens of nanoseconds, and the fuzzer learns more from many short inputs.
+constexpr long long kSampleBudget = 8192;
 constexpr int kMaxCalls = 512;
 constexpr uint32_t kUnwritten = 0x7FA5A5A5u;  // prefilled into outputs: a signalling NaN
 
-// The pins as modules/Dynamics.toml lists them.
+// The pins as modules/Dynamics.toml lists them; the time pin is the control pin in ms.
 struct ModuleShape {
     const char* id;
     int32_t pinCount;
     std::vector<int32_t> audioInputs;
     int32_t output;
+    int32_t timePin = -1;
 };
 
 const ModuleShape kModules[] = {
-    {"Orin Peak", 3, {0, 1}, 2},   {"Orin Hard Knee", 3, {1}, 2},  {"Orin Peak Hold", 3, {1}, 2},
-    {"Orin SmootherG", 3, {1}, 2}, {"Orin Integrator", 2, {0}, 1}, {"Orin ms2factor", 2, {0}, 1},
+    {"Orin Peak", 3, {0, 1}, 2},      {"Orin Hard Knee", 3, {1}, 2},  {"Orin Peak Hold", 3, {1}, 2, 0},
+    {"Orin SmootherG", 3, {1}, 2, 0}, {"Orin Integrator", 2, {0}, 1}, {"Orin ms2factor", 2, {0}, 1},
     {"Orin factor2ms", 2, {0}, 1},
 };
 
@@ -62,6 +69,25 @@ const ModuleShape kModules[] = {
     if (detail >= 0) std::fprintf(stderr, " (%lld)", detail);
     std::fprintf(stderr, "\n");
     std::abort();
+}
+
+// The first index in [from, to) where a sample has (has = true) or lacks the bit pattern.
+// The scan without an early exit vectorises; the index is looked for only on a fault.
+UNINSTRUMENTED int32_t firstWithBits(const float* samples, int32_t from, int32_t to, uint32_t bits,
+                                     bool has) {
+    bool any = false;
+    for (int32_t i = from; i < to; ++i) any |= (__builtin_bit_cast(uint32_t, samples[i]) == bits) == has;
+    if (!any) return to;
+    int32_t i = from;
+    while ((__builtin_bit_cast(uint32_t, samples[i]) == bits) != has) ++i;
+    return i;
+}
+
+UNINSTRUMENTED bool sameBits(const float* a, const float* b, int32_t count) {
+    uint32_t differences = 0;
+    for (int32_t i = 0; i < count; ++i)
+        differences |= __builtin_bit_cast(uint32_t, a[i]) ^ __builtin_bit_cast(uint32_t, b[i]);
+    return differences == 0;
 }
 
 // Ordinary values and the ones that break careless arithmetic.
@@ -101,6 +127,37 @@ float edgeFloat(FuzzInput& in) {
         default:
             return in.rawFloat();
     }
+}
+
+// A time for a time pin, in ms. A window costs the module memory and time in proportion to
+// its length, up to its longest (hundreds of MiB, filled at every new time: a second under
+// the sanitizers), and an input runs a few blocks, so the choices give windows in samples at
+// the host's rate (at 48 kHz when the rate is unusable): mostly up to 256 samples, one in 16
+// up to 2^16 or (one in 64) 2^18 (5.5 s at 48 kHz). The rest are the values every module turns into a
+// window of one sample. Any value at all, which is how the longest window, whatever it is,
+// is reached without naming it here, comes at most once per input and only in one input in
+// 4096 of those that ask for it: inputs derived from one that reached new code by it would
+// otherwise keep asking, and the fuzzer would spend its time filling memory.
+float timeValue(FuzzInput& in, std::optional<float> rate, bool& anyValueLeft) {
+    const uint8_t choice = in.byte();
+    if (choice == 255 && anyValueLeft && in.digest() % 4096 == 0) {
+        anyValueLeft = false;
+        return edgeFloat(in);
+    }
+    // At an infinite rate every positive time is the longest window.
+    if (rate && std::isinf(*rate) && *rate > 0) return choice % 2 ? 0.0f : -1.0f;
+    const double perSecond = rate && std::isfinite(*rate) && *rate >= 1.0f ? double(*rate) : 48000.0;
+    const auto window = [&](double samples) { return float(samples * 1000.0 / perSecond); };
+    const int kind = choice % 64;
+    if (kind < 36) return window(in.byte());
+    if (kind < 40) return window(in.byte() + 0.5);  // how the module rounds
+    if (kind < 43) return window(in.u16());
+    if (kind < 44) return window(double(in.u16()) * 4.0);
+    if (kind < 48) return std::numeric_limits<float>::quiet_NaN();
+    if (kind < 52) return -std::numeric_limits<float>::infinity();
+    if (kind < 56) return -float(in.byte());
+    if (kind < 60) return std::numeric_limits<float>::denorm_min();
+    return kind < 62 ? -0.0f : 0.0f;
 }
 
 std::optional<float> sampleRate(FuzzInput& in) {
@@ -204,21 +261,30 @@ struct PlannedEvent {
     std::vector<uint8_t> bytes;  // exactly size bytes, so a read past them is caught
 };
 
-PlannedEvent planEvent(FuzzInput& in, int32_t count, int32_t pinCount) {
+PlannedEvent planEvent(FuzzInput& in, int32_t count, const ModuleShape& shape, std::optional<float> rate,
+                       bool& anyTimeLeft) {
     PlannedEvent e;
     e.kind = PlannedEvent::Kind(in.byte() % 8);
     e.position = eventPosition(in, count);
-    if (e.kind != PlannedEvent::announce) e.pin = pinId(in, pinCount);
+    if (e.kind != PlannedEvent::announce) e.pin = pinId(in, shape.pinCount);
+    const auto value = [&] {
+        return e.pin == shape.timePin ? timeValue(in, rate, anyTimeLeft) : edgeFloat(in);
+    };
     switch (e.kind) {
         case PlannedEvent::value:
-            e.floatValue = edgeFloat(in);
+            e.floatValue = value();
             break;
         case PlannedEvent::rawValue:
             e.size = int32_t(in.byte() % 24) - 3;
             for (int32_t i = 0; i < e.size; ++i) e.bytes.push_back(in.byte());
+            // Whatever the size, a time pin may read a float from the front.
+            if (e.pin == shape.timePin && e.size >= int32_t(sizeof(float))) {
+                const float v = value();
+                std::memcpy(e.bytes.data(), &v, sizeof v);
+            }
             break;
         case PlannedEvent::externalValue: {
-            const float v = edgeFloat(in);
+            const float v = value();
             e.size = sizeof v;
             e.bytes.resize(sizeof v);
             std::memcpy(e.bytes.data(), &v, sizeof v);
@@ -276,29 +342,43 @@ void emit(const PlannedEvent& e, host::EventList& events) {
     }
 }
 
+UNINSTRUMENTED void fillPattern(float* samples, int32_t count, const float* pattern, int length) {
+    for (int32_t i = 0, k = 0; i < count; ++i, k = k + 1 == length ? 0 : k + 1) samples[i] = pattern[k];
+}
+
+UNINSTRUMENTED void fillRamp(float* samples, int32_t count, float start, float step) {
+    for (int32_t i = 0; i < count; ++i) samples[i] = start + step * float(i);
+}
+
+// The unwritten marker must only ever come from the prefill.
+UNINSTRUMENTED void clearMarkers(float* samples, int32_t count) {
+    for (int32_t i = 0; i < count; ++i)
+        if (__builtin_bit_cast(uint32_t, samples[i]) == kUnwritten) samples[i] = 0.0f;
+}
+
 void fillInput(FuzzInput& in, float* samples, int32_t count) {
     switch (in.byte() % 4) {
         case 0:
             return;  // keeps what the previous call had
-        case 1:
-            std::fill_n(samples, count, edgeFloat(in));
+        case 1: {
+            const float value = edgeFloat(in);
+            fillPattern(samples, count, &value, 1);
             break;
+        }
         case 2: {
             float pattern[64];
             const int length = 1 + in.byte() % 64;
             for (int i = 0; i < length; ++i) pattern[i] = in.rawFloat();
-            for (int32_t i = 0; i < count; ++i) samples[i] = pattern[i % length];
+            fillPattern(samples, count, pattern, length);
             break;
         }
         default: {
             const float start = edgeFloat(in);
             const float step = edgeFloat(in);
-            for (int32_t i = 0; i < count; ++i) samples[i] = start + step * float(i);
+            fillRamp(samples, count, start, step);
         }
     }
-    // The unwritten marker must only ever come from the prefill.
-    for (int32_t i = 0; i < count; ++i)
-        if (GuardedBuffer::hasBits(samples[i], kUnwritten)) samples[i] = 0.0f;
+    clearMarkers(samples, count);
 }
 
 // The first sample the module's run function must cover. The framework runs nothing until
@@ -320,20 +400,29 @@ int32_t firstCovered(const std::vector<PlannedEvent>& events, int32_t count, boo
     return count;
 }
 
+// The sample buffers, made once and handed out in order: each input gets them as fresh ones
+// (zeros), so inputs stay independent without allocating and poisoning buffers every time.
+GuardedBuffer& freshBuffer(std::size_t index) {
+    static std::vector<std::unique_ptr<GuardedBuffer>> made;
+    while (made.size() <= index) made.push_back(std::make_unique<GuardedBuffer>(kMaxBlock));
+    GuardedBuffer::fillBits(made[index]->samples(), kMaxBlock, 0);
+    return *made[index];
+}
+
 class ModuleRun {
 public:
     ModuleRun(FuzzInput& in, const ModuleShape& shape)
-        : in(in), shape(shape), instance(testing_support::dynamicsFactory(), shape.id) {
-        instance.host().setSampleRate(sampleRate(in));
+        : in(in), shape(shape), rate(sampleRate(in)), instance(testing_support::dynamicsFactory(), shape.id) {
+        instance.host().setSampleRate(rate);
         instance.host().setBlockSize(reportedBlockSize(in));
         const bool strayBuffers = in.byte() & 1;
         for (int32_t pin = 0; pin < shape.pinCount; ++pin) {
             const bool audio = pin == shape.output ||
                                std::count(shape.audioInputs.begin(), shape.audioInputs.end(), pin) != 0;
             if (audio) {
-                buffers.emplace_back(std::make_unique<GuardedBuffer>(kMaxBlock));
+                buffers.push_back(&freshBuffer(buffers.size()));
                 instance.setBuffer(pin, buffers.back()->samples());
-                (pin == shape.output ? output : inputs.emplace_back()) = buffers.back().get();
+                (pin == shape.output ? output : inputs.emplace_back()) = buffers.back();
             } else if (strayBuffers) {
                 instance.setBuffer(pin, nullptr);
             }
@@ -354,17 +443,17 @@ private:
         const int32_t n = std::max(count, 0);
         const bool sorted = in.byte() & 1;
         std::vector<PlannedEvent> planned;
-        for (int i = in.byte() % 17; i > 0; --i) planned.push_back(planEvent(in, count, shape.pinCount));
+        for (int i = in.byte() % 17; i > 0; --i)
+            planned.push_back(planEvent(in, count, shape, rate, anyTimeLeft));
         if (sorted)
             std::stable_sort(planned.begin(), planned.end(),
                              [](const auto& a, const auto& b) { return a.position < b.position; });
         host::EventList events;
         for (const PlannedEvent& e : planned) emit(e, events);
 
-        std::vector<std::vector<float>> inputsBefore;
-        for (GuardedBuffer* input : inputs) {
-            fillInput(in, input->samples(), n);
-            inputsBefore.emplace_back(input->samples(), input->samples() + kMaxBlock);
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            fillInput(in, inputs[i]->samples(), n);
+            std::memcpy(inputsBefore[i].data(), inputs[i]->samples(), sizeof inputsBefore[i]);
         }
         GuardedBuffer::fillBits(output->samples(), kMaxBlock, kUnwritten);
         const int32_t covered = firstCovered(planned, n, running);
@@ -373,25 +462,23 @@ private:
         instance.process(count, events);
         for (auto& buffer : buffers) buffer->release();
 
-        check(call, n, covered, inputsBefore);
+        check(call, n, covered);
         return n;
     }
 
-    void check(int call, int32_t n, int32_t covered, const std::vector<std::vector<float>>& inputsBefore) {
+    void check(int call, int32_t n, int32_t covered) {
         for (const auto& buffer : buffers)
             if (!buffer->canariesIntact()) fault(shape, call, "a canary beside a buffer was overwritten");
-        for (std::size_t i = 0; i < inputsBefore.size(); ++i)
-            if (std::memcmp(inputsBefore[i].data(), inputs[i]->samples(), kMaxBlock * sizeof(float)) != 0)
+        for (std::size_t i = 0; i < inputs.size(); ++i)
+            if (!sameBits(inputsBefore[i].data(), inputs[i]->samples(), kMaxBlock))
                 fault(shape, call, "an input buffer was written");
         const float* out = output->samples();
-        for (int32_t i = n; i < kMaxBlock; ++i)
-            if (!GuardedBuffer::hasBits(out[i], kUnwritten))
-                fault(shape, call, "output written past the block", i);
+        if (const int32_t i = firstWithBits(out, n, kMaxBlock, kUnwritten, false); i < kMaxBlock)
+            fault(shape, call, "output written past the block", i);
         // A module that asked to sleep leaves the rest of the block as it was.
         if (!instance.host().takeSleepRequest())
-            for (int32_t i = covered; i < n; ++i)
-                if (GuardedBuffer::hasBits(out[i], kUnwritten))
-                    fault(shape, call, "output sample not written", i);
+            if (const int32_t i = firstWithBits(out, covered, n, kUnwritten, true); i < n)
+                fault(shape, call, "output sample not written", i);
         for (const host::StreamingReport& report : instance.host().takeStreamingReports())
             if (report.pinId != shape.output || report.position < 0 || report.position > n)
                 fault(shape, call, "streaming reported for a wrong pin or outside the block",
@@ -400,9 +487,12 @@ private:
 
     FuzzInput& in;
     const ModuleShape& shape;
+    const std::optional<float> rate;  // as the host reports it
+    bool anyTimeLeft = true;          // see timeValue
     host::PluginInstance instance;
-    std::vector<std::unique_ptr<GuardedBuffer>> buffers;  // one per audio pin
-    std::vector<GuardedBuffer*> inputs;                   // in pin id order
+    std::vector<GuardedBuffer*> buffers;                         // one per audio pin
+    std::vector<GuardedBuffer*> inputs;                          // in pin id order
+    static inline std::array<float, kMaxBlock> inputsBefore[2];  // each input as the module got it
     GuardedBuffer* output = nullptr;
     bool running = false;  // whether the module's run function has been chosen
 };

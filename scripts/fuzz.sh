@@ -7,7 +7,9 @@
 #   scripts/fuzz.sh [SECONDS] [--merge] [TARGET...]
 #
 # TARGET: module_process, patch_reader (default: both). --merge folds the inputs that reached
-# new code back into fuzz/corpus/TARGET/, minimised.
+# new code back into fuzz/corpus/TARGET/, minimised. TIMEOUT (default 20) is the seconds one
+# input may take before it counts as a hang: raise it for a long run at a low priority on a
+# busy machine, where a starved input can take that long without hanging.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,7 +38,7 @@ for target in "${targets[@]}"; do
   cp fuzz/corpus/"$target"/* "$work/corpus/"
   echo "== $target: $seconds s =="
   status=0
-  "$fuzzer" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 -artifact_prefix="$work/findings/" \
+  "$fuzzer" -max_total_time="$seconds" -timeout="${TIMEOUT:-20}" -print_final_stats=1 -artifact_prefix="$work/findings/" \
     "$work/corpus" >"$work/log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log")

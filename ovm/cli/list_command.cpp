@@ -108,6 +108,9 @@ void showModule(const LibraryOptions& options, const std::string& name) {
         std::printf("%s\n", moduleJson(*module, created).dump(2).c_str());
     else
         printModule(*module, created, true);
+    if (created != 0)
+        throw libraryError("'" + module->id + "' is described but could not be created (factory result " +
+                           std::to_string(created) + ")");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // ovm run PATCH IN OUT: a patch of modules over an audio file.
 
+#include <cctype>
+#include <filesystem>
+
 #include "ovm/cli/commands.h"
 #include "ovm/core/audio_file.h"
 #include "ovm/core/errors.h"
@@ -15,14 +18,30 @@ struct RunCommandOptions {
     bool noProgress = false;
 };
 
+// Until the format follows the extension, the output is WAV whatever its name: a name that
+// promises another format is refused rather than filled with WAV bytes. A name without an
+// extension (a device, say) is taken as it is.
+void checkOutputFormat(const std::string& path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (!extension.empty() && extension != ".wav" && extension != ".wave")
+        throw usageError("output '" + path +
+                         "': ovm writes WAV files only; name it .wav (or give no extension)");
+}
+
+void checkSampleRate(const std::optional<double>& rate) {
+    if (rate && !(*rate >= 1 && *rate <= 10e6))
+        throw usageError("--sample-rate must be between 1 and 10000000 (Hz)");
+}
+
 void runCommand(RunCommandOptions& options) {
+    checkOutputFormat(options.run.outputPath);
+    checkSampleRate(options.run.sampleRate);
     for (const std::string& set : options.sets) options.run.overrides.push_back(parseValueOverride(set));
     if (options.run.blockSize && (*options.run.blockSize < 1 || *options.run.blockSize > 65536))
         throw usageError("--block-size must be between 1 and 65536");
     options.run.progress = !options.noProgress;
     const RunResult result = runPatch(options.run);
-    for (const std::string& warning : result.warnings)
-        std::fprintf(stderr, "ovm: warning: %s\n", warning.c_str());
     checkCeiling(result, options.run.outputPath);
 }
 
@@ -34,12 +53,15 @@ void addRunCommand(CLI::App& app) {
     run->add_option("PATCH", options->run.patchPath, "Patch file (TOML)")->required();
     run->add_option("IN", options->run.inputPath, "Input audio file (any format libsndfile reads)")
         ->required();
-    run->add_option("OUT", options->run.outputPath, "Output WAV file (32-bit float)")->required();
+    run->add_option("OUT", options->run.outputPath,
+                    "Output WAV file (32-bit float; .wav, .wave or no extension)")
+        ->required();
     run->add_option("--set,-s", options->sets,
                     "Set a value: node.pin=value, or at a time: node.pin=value@2.5s (repeatable)");
     run->add_option("--block-size,-b", options->run.blockSize,
                     "Samples per block (default: the patch's, else 64)");
-    run->add_option("--sample-rate", options->run.sampleRate, "Sample rate for inputs that carry none");
+    run->add_option("--sample-rate", options->run.sampleRate,
+                    "Sample rate for inputs that carry none (1 to 10000000 Hz)");
     run->add_option("--tail", options->run.tail,
                     "Silence appended to flush held and smoothed signals (e.g. 50ms)");
     run->add_option("--plot", options->run.plotPath,

@@ -1,5 +1,6 @@
 // ovm validate LIB: the conformance battery for a module library.
 
+#include <charconv>
 #include <cstdio>
 
 #include "ovm/cli/commands.h"
@@ -13,7 +14,7 @@ namespace {
 
 struct ValidateOptions {
     validate::Options battery;
-    uint64_t reproduce = 0;
+    std::string reproduce;  // digits only: a number type would take "-1" and wrap it
     bool json = false;
     bool listChecks = false;
 };
@@ -26,9 +27,18 @@ void listChecks() {
                     check.random ? ", seeded" : "");
 }
 
+uint64_t seedFrom(const std::string& text) {
+    uint64_t seed = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        throw usageError("--reproduce '" + text +
+                         "': a seed is a whole number from 0 up, as a run printed it");
+    return seed;
+}
+
 void runValidation(ValidateOptions& options, bool reproduceGiven) {
     if (options.listChecks) return listChecks();
-    if (reproduceGiven) options.battery.reproduce = options.reproduce;
+    if (reproduceGiven) options.battery.reproduce = seedFrom(options.reproduce);
     const validate::Report report = validate::validateLibrary(options.battery);
     std::fputs((options.json ? validate::formatJson(report) : validate::formatTable(report)).c_str(), stdout);
     std::fflush(stdout);
@@ -49,13 +59,17 @@ void addValidateCommand(CLI::App& app) {
         ->check(CLI::Range(1, 10));
     CLI::Option* reproduce = command->add_option("--reproduce", options->reproduce,
                                                  "Replay the random checks of an earlier run by its seed");
-    command->add_option("--include", options->battery.include,
-                        "Run only checks matching these patterns (e.g. 'process.*')");
-    command->add_option("--exclude", options->battery.exclude, "Skip checks matching these patterns");
+    // One pattern per occurrence, so that a library named after the patterns is not taken
+    // for one more of them.
     command
-        ->add_option("--timeout", options->battery.timeoutSeconds,
-                     "Seconds one check may take before it counts as hung")
-        ->check(CLI::PositiveNumber);
+        ->add_option("--include", options->battery.include,
+                     "Run only checks matching this pattern (e.g. 'process.*'; repeatable)")
+        ->allow_extra_args(false);
+    command
+        ->add_option("--exclude", options->battery.exclude, "Skip checks matching this pattern (repeatable)")
+        ->allow_extra_args(false);
+    command->add_option("--timeout", options->battery.timeoutSeconds,
+                        "Seconds one check may take before it counts as hung (0.1 to 86400; default 60)");
     command->add_flag("--json", options->json, "Print JSON for machines");
     command->add_flag("--list-checks", options->listChecks, "List the checks and stop");
     command->callback([options, reproduce] { runValidation(*options, reproduce->count() > 0); });

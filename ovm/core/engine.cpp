@@ -51,6 +51,9 @@ struct PinInfo {
 // gigabytes that fails or exhausts the machine.
 constexpr long long kLongestDelay = 1LL << 24;
 
+// The most channels the WAV writer (libsndfile) takes.
+constexpr long long kMostOutputChannels = 1024;
+
 float pinValue(const SourceText& text, const std::string& unit) {
     try {
         return float(toPinValue(parseQuantity(text.text), unit));
@@ -141,11 +144,15 @@ private:
 
     int32_t channelIndex(const PinRef& pin, const std::string& where) const {
         const std::string& text = pin.pin;
-        const bool digits =
-            !text.empty() && text.size() < 4 && std::all_of(text.begin(), text.end(), ::isdigit);
-        const int number = digits ? std::stoi(text) : 0;
+        const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), ::isdigit);
+        // Past nine digits the number is surely too large; only its size matters then.
+        const long long number = !digits ? 0 : text.size() > 9 ? kMostOutputChannels + 1 : std::stoll(text);
         if (number < 1) throw patchError(where + ": '" + pin.text() + "': channels are numbered 1, 2, ...");
-        return number - 1;
+        if (pin.node == kOutputNode && number > kMostOutputChannels)
+            throw patchError(where + ": '" + pin.text() + "': an output has at most " +
+                             std::to_string(kMostOutputChannels) + " channels (output.1 to output." +
+                             std::to_string(kMostOutputChannels) + ")");
+        return int32_t(std::min<long long>(number, kMostOutputChannels + 1) - 1);
     }
 
     PinInfo pinOf(const Declared& node, const PinRef& ref, const std::string& where) const {
@@ -240,13 +247,34 @@ private:
                 progress = true;
             }
         }
-        if (order.size() != declared.size()) {
-            std::string cycle;
-            for (std::size_t i = 0; i < declared.size(); ++i)
-                if (!placed[i]) cycle += (cycle.empty() ? "" : ", ") + declared[i].name;
-            throw patchError(patch.path + ": the connections form a cycle through: " + cycle);
-        }
+        if (order.size() != declared.size())
+            throw patchError(patch.path + ": the connections form a cycle: " + describeCycle(placed));
         return order;
+    }
+
+    // One cycle among the nodes left unplaced, as "a -> b -> a", starting from the node
+    // declared first: every unplaced node is fed by another unplaced node, so walking back
+    // along such wires must come round to a node already passed. Nodes that merely lie
+    // downstream of the cycle are left out.
+    std::string describeCycle(const std::vector<bool>& placed) const {
+        std::vector<std::size_t> path;  // each fed by the next
+        std::vector<int> seenAt(declared.size(), -1);
+        std::size_t at = std::size_t(std::find(placed.begin(), placed.end(), false) - placed.begin());
+        while (seenAt[at] < 0) {
+            seenAt[at] = int(path.size());
+            path.push_back(at);
+            for (const Wire& w : wires)
+                if (w.to == at && !placed[w.from]) {
+                    at = w.from;
+                    break;
+                }
+        }
+        std::vector<std::size_t> cycle(path.begin() + seenAt[at], path.end());
+        std::reverse(cycle.begin(), cycle.end());  // now each feeds the next
+        std::rotate(cycle.begin(), std::min_element(cycle.begin(), cycle.end()), cycle.end());
+        std::string text;
+        for (std::size_t node : cycle) text += declared[node].name + " -> ";
+        return text + declared[cycle.front()].name;
     }
 
     std::unique_ptr<Node> makeNode(const Declared& node) {

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "ovm/core/message_text.h"
+
 namespace ovm {
 
 // Exit status per class of failure, as documented in the README.
@@ -17,10 +19,12 @@ enum class ExitCode : int {
     check = 7,    // a promise the run checks did not hold (the demo's limiter ceiling)
 };
 
-// A failure with a message meant for the user and the exit status of its class.
+// A failure with a message meant for the user and the exit status of its class. Long names
+// quoted in the message are cut (see withLongPartsCut).
 class Error : public std::runtime_error {
 public:
-    Error(ExitCode code, const std::string& message) : std::runtime_error(message), exitCode(code) {}
+    Error(ExitCode code, const std::string& message)
+        : std::runtime_error(withLongPartsCut(message)), exitCode(code) {}
     ExitCode code() const { return exitCode; }
 
 private:

@@ -97,6 +97,8 @@ Patch parsePatch(std::string_view text, const std::string& path) {
     Patch patch;
     patch.path = path;
     patch.library = root.requiredString("library");
+    if (patch.library.empty())
+        root.fail("library", "is empty (name the module library, e.g. \"Dynamics.ovm\")");
     patch.libraryWhere = root.where("library");
     if (const auto blockSize = root.optionalInteger("block_size")) {
         if (*blockSize < 1 || *blockSize > 65536) root.fail("block_size", "must be between 1 and 65536");

@@ -14,6 +14,7 @@
 #include "ovm/core/level_plot.h"
 #include "ovm/core/library_lookup.h"
 #include "ovm/core/output_file.h"
+#include "ovm/core/message_text.h"
 #include "ovm/core/quantity.h"
 #include "ovm/core/run_files.h"
 #include "ovm/core/run_report.h"
@@ -78,6 +79,38 @@ private:
     bool drawn = false;
     std::chrono::steady_clock::time_point last;
 };
+
+void warn(const std::string& message) {
+    std::fprintf(stderr, "ovm: warning: %s\n", withLongPartsCut(message).c_str());
+}
+
+// Values timed at or after the run's end: they would never be set.
+void warnOfLateValues(const Patch& patch, const RunOptions& o, double sampleRate, long long end) {
+    std::vector<const SourceText*> times;
+    for (const AutomationEntry& a : patch.automation) times.push_back(&a.at);
+    for (const ValueOverride& v : o.overrides)
+        if (v.at) times.push_back(&*v.at);
+    for (const SourceText* at : times) {
+        const long long sample = toSamples(parseQuantity(at->text), sampleRate);
+        if (sample >= end)
+            warn(at->where + ": at sample " + std::to_string(sample) + ", not before the run ends (" +
+                 std::to_string(end) + " samples): the value is never set");
+    }
+}
+
+// Input channels no connection reads: the output goes without them.
+void warnOfUnusedChannels(const Patch& patch, int32_t channels) {
+    std::vector<bool> used(std::size_t(channels), false);
+    for (const ConnectionEntry& c : patch.connections)
+        if (c.from.node == kInputNode)
+            used[std::size_t(std::stoll(c.from.pin) - 1)] = true;  // checked by the engine
+    std::string unused;
+    int count = 0;
+    for (int32_t c = 0; c < channels; ++c)
+        if (!used[std::size_t(c)]) unused += (count++ == 0 ? "" : ", ") + std::to_string(c + 1);
+    if (count == 1) warn("input channel " + unused + " is not connected in the patch and is left out");
+    if (count > 1) warn("input channels " + unused + " are not connected in the patch and are left out");
+}
 
 }  // namespace
 
@@ -181,7 +214,7 @@ RunResult runPatch(const RunOptions& o) {
     Engine::check(patch, description, config);
     const LoadedLibrary loaded(libraryPath);
     Engine engine(patch, description, *loaded.factory, config);
-    result.warnings = engine.warnings();
+    for (const std::string& warning : engine.warnings()) warn(warning);
     result.latencySamples = longestDelay(patch, result.sampleRate);
     const int32_t inChannels = engine.inputChannels();
     const int32_t outChannels = engine.outputChannels();
@@ -205,6 +238,8 @@ RunResult runPatch(const RunOptions& o) {
 
     long long total = reader.frames() + tail;
     if (reader.seekable()) checkWavSize(total, outChannels, o.outputPath);
+    warnOfLateValues(patch, o, result.sampleRate, total);
+    warnOfUnusedChannels(patch, inChannels);
     long long fileLeft = reader.frames();
     ProgressBar progress(o.progress, total);
     const auto start = std::chrono::steady_clock::now();

@@ -38,7 +38,6 @@ struct RunResult {
     long long latencySamples = 0;  // the longest delay node
     double processingSeconds = 0;
     std::optional<double> ceiling;      // the patch's promise, when it makes one
-    std::vector<std::string> warnings;  // values a module does not honour as written
     double realTimeFactor() const;
     double outputPeak() const;
 };

@@ -47,6 +47,8 @@ double toPinValue(const Quantity& q, std::string_view pinUnit) {
         reject("a level takes a plain number, dB or %");
     }
     if (pinUnit == "ms") {
+        // As for a delay's time: a module would take a negative time as none at all.
+        if (q.number < 0) reject("a time cannot be negative");
         if (q.unit.empty() || q.unit == "ms") return q.number;
         if (q.unit == "s") return q.number * 1000.0;
         reject("a time takes ms or s");

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
 
 #include "host/module_library.h"
+#include "ovm/core/errors.h"
 #include "ovm/validate/programme.h"
 
 namespace ovm::validate {
@@ -102,6 +104,13 @@ struct ChildEnd {
     std::string message;
 };
 
+// Seconds as a person writes them: 2, 0.5, 90.
+std::string seconds(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 std::string describeStatus(int status) {
     if (WIFSIGNALED(status)) return std::string("crashed: ") + strsignal(WTERMSIG(status));
     if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
@@ -122,7 +131,7 @@ ChildEnd watchChild(pid_t child, int fd, double timeoutSeconds, std::vector<Resu
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
             end.status = Status::timeout;
-            end.message = "no answer within " + std::to_string(int(timeoutSeconds)) + " s: killed";
+            end.message = "no answer within " + seconds(timeoutSeconds) + " s: killed";
             return end;
         }
         char chunk[4096];
@@ -148,23 +157,35 @@ ChildEnd watchChild(pid_t child, int fd, double timeoutSeconds, std::vector<Resu
     return end;
 }
 
+struct Child {
+    pid_t pid;
+    int fd;  // the read end of the pipe the child writes to
+};
+
+// Forks a child that runs `work` with the write end of a pipe; work must not return.
+template <typename Work>
+Child startChild(Work&& work) {
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("cannot create a pipe");
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("cannot fork");
+    if (pid == 0) {
+        close(fds[0]);
+        work(fds[1]);
+    }
+    close(fds[1]);
+    return {pid, fds[0]};
+}
+
 void runGroup(const Options& options, const CheckContext& base, const std::vector<const Check*>& checks,
               std::vector<Result>& results) {
     const std::string module = base.module ? base.module->id : "";
     for (std::size_t next = 0; next < checks.size();) {
-        int fds[2];
-        if (pipe(fds) != 0) throw std::runtime_error("cannot create a pipe");
-        std::fflush(nullptr);
-        const pid_t child = fork();
-        if (child < 0) throw std::runtime_error("cannot fork");
-        if (child == 0) {
-            close(fds[0]);
-            runInChild(fds[1], base, checks, next);
-        }
-        close(fds[1]);
+        const Child child = startChild([&](int fd) { runInChild(fd, base, checks, next); });
         const std::size_t before = results.size();
-        const ChildEnd end = watchChild(child, fds[0], options.timeoutSeconds, results);
-        close(fds[0]);
+        const ChildEnd end = watchChild(child.pid, child.fd, options.timeoutSeconds, results);
+        close(child.fd);
         if (end.finished) return;
         // The check that was running when the child died or hung; else the first unreported.
         const std::size_t stopped = end.stoppedIn.value_or(next + (results.size() - before));
@@ -173,6 +194,66 @@ void runGroup(const Options& options, const CheckContext& base, const std::vecto
             {checks[stopped]->name, module, end.status, {end.message}, checks[stopped]->random});
         next = stopped + 1;
     }
+}
+
+// Loads the library in a child, as every check does. A library that cannot be loaded, or
+// hangs or crashes while loading, would fail or hang every check, one timeout after another:
+// it is one library error instead. Empty when it loads and its factory answers.
+std::optional<std::string> loadingFailure(const std::string& path, double timeoutSeconds) {
+    const Child child = startChild([&](int fd) {
+        std::string failure;
+        try {
+            host::ModuleLibrary library(path);
+            if (!library.factory()) failure = "'" + path + "': the factory does not answer IMpFactory2";
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        writeLine(fd, failure.empty() ? "ok" : failure);
+        _exit(0);
+    });
+    std::string answer;
+    pollfd watch{child.fd, POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    for (char chunk[4096];;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0 || poll(&watch, 1, int(left)) == 0) {
+            kill(child.pid, SIGKILL);
+            waitpid(child.pid, nullptr, 0);
+            close(child.fd);
+            return "'" + path + "' did not finish loading within " + seconds(timeoutSeconds) + " s: killed";
+        }
+        const ssize_t n = read(child.fd, chunk, sizeof chunk);
+        if (n <= 0) break;
+        answer.append(chunk, std::size_t(n));
+    }
+    close(child.fd);
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    if (answer.empty()) return "'" + path + "' " + describeStatus(status) + " while loading";
+    answer.pop_back();  // the newline
+    return answer == "ok" ? std::nullopt : std::optional(answer);
+}
+
+// Every pattern names some check, and some check is left to run: a misspelt pattern must not
+// turn into a run of nothing that passes.
+void checkSelection(const Options& options) {
+    const auto matchesSomeCheck = [](const std::string& pattern) {
+        for (const Check& check : battery())
+            if (fnmatch(pattern.c_str(), check.name.c_str(), 0) == 0) return true;
+        return false;
+    };
+    for (const auto& [option, patterns] :
+         {std::pair{"--include", &options.include}, {"--exclude", &options.exclude}})
+        for (const std::string& pattern : *patterns)
+            if (!matchesSomeCheck(pattern))
+                throw usageError(std::string(option) + " '" + pattern +
+                                 "' matches no check ('ovm validate --list-checks' lists them)");
+    for (const Check& check : battery())
+        if (selected(options, check)) return;
+    throw usageError("no check is left to run with these --include and --exclude patterns at strictness " +
+                     std::to_string(options.strictness));
 }
 
 uint64_t freshSeed() {
@@ -200,7 +281,16 @@ bool selected(const Options& options, const Check& check) {
 }
 
 Report validateLibrary(const Options& options) {
+    if (!(options.timeoutSeconds >= kShortestTimeout && options.timeoutSeconds <= kLongestTimeout))
+        throw usageError("--timeout must be between " + seconds(kShortestTimeout) + " and " +
+                         seconds(kLongestTimeout) + " seconds");
+    checkSelection(options);
+    std::error_code error;
+    if (!std::filesystem::exists(options.libraryPath, error))
+        throw libraryError("'" + options.libraryPath + "': no such file");
     const LibraryDescription description = readLibraryDescription(options.libraryPath);
+    if (const auto failure = loadingFailure(options.libraryPath, options.timeoutSeconds))
+        throw libraryError(*failure);
     Report report;
     report.libraryPath = options.libraryPath;
     report.descriptionPath = description.path;

@@ -9,6 +9,10 @@
 
 namespace ovm::validate {
 
+// The range --timeout takes, in seconds.
+constexpr double kShortestTimeout = 0.1;
+constexpr double kLongestTimeout = 86400;
+
 struct Options {
     std::string libraryPath;
     int strictness = 5;
@@ -43,8 +47,10 @@ bool selected(const Options& options, const Check& check);
 
 // Runs the battery: the library checks, then each module's checks, each group in a child
 // process that is watched for crashes and hangs (a crashed or hung check is reported and
-// the group carries on in a fresh child from the next check). Throws ovm::Error when the
-// library's description cannot be read.
+// the group carries on in a fresh child from the next check). Throws ovm::Error of the
+// usage class for a timeout out of range, a pattern that matches no check or a selection
+// of none, and of the library class when the library is missing, its description cannot
+// be read, or it cannot be loaded (also when loading hangs or crashes) in a child first.
 Report validateLibrary(const Options& options);
 
 }  // namespace ovm::validate

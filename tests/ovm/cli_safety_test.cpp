@@ -95,7 +95,7 @@ TEST_P(OvmFileClash, IsAUsageErrorThatTouchesNothing) {
     fs::copy_file(std::string(DYNAMICS_LIBRARY_PATH), scene.folder + "/Dynamics.ovm");
     fs::copy_file(fs::path(DYNAMICS_LIBRARY_PATH).replace_extension(".toml"),
                   scene.folder + "/Dynamics.toml");
-    fs::create_symlink(scene.folder + "/p.toml", scene.folder + "/link.toml");
+    fs::create_symlink(scene.folder + "/p.toml", scene.folder + "/link.wav");
     const std::string kept = inFolder(c.kept, scene.folder);
     const std::string before = readText(kept);
     std::vector<std::string> arguments = {"run", scene.patch, scene.input, "--overwrite"};
@@ -118,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "F/p.toml"},
         FileClash{
             "output-is-input", {"F/../clash-output-is-input/in.wav"}, "over the input audio", "F/in.wav"},
-        FileClash{"output-is-patch", {"F/p.toml"}, "over the patch", "F/p.toml"},
-        FileClash{"output-is-linked-patch", {"F/link.toml"}, "over the patch", "F/p.toml"},
+        FileClash{"report-is-patch", {"F/o.wav", "--report", "F/p.toml"}, "over the patch", "F/p.toml"},
+        FileClash{"output-is-linked-patch", {"F/link.wav"}, "over the patch", "F/p.toml"},
         FileClash{
             "plot-is-library", {"F/o.wav", "--plot", "F/Dynamics.ovm"}, "over the library", "F/Dynamics.ovm"},
         FileClash{"report-is-description",

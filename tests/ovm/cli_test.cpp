@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
@@ -152,6 +154,7 @@ struct BadInput {
     int exitCode;
     std::string message;
     bool goodInput = true;
+    std::string output = "out.wav";
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -169,16 +172,18 @@ TEST_P(OvmBadInput, GivesOneClearMessageAndNoOutput) {
         writeText(input, "this is not audio\n");
     const std::string patch = c.patch.empty() ? "" : folder + "/p.toml";
     if (!patch.empty()) writeText(patch, c.patch);
-    std::vector<std::string> arguments = {"run", patch, input, folder + "/out.wav"};
+    std::vector<std::string> arguments = {"run", patch, input, folder + "/" + c.output};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     const CommandResult result = runOvm(arguments);
     EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
-    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    EXPECT_FALSE(exists(folder + "/out.wav"));
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err.substr(0, 1000);
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err.substr(0, 1000);
+    EXPECT_LT(result.err.size(), 1000u) << "names in messages are cut short";
+    EXPECT_FALSE(exists(folder + "/" + c.output));
 }
 
 const std::string kWire = "\"input.1 -> m.input\", \"m.output -> output.1\"";
+const std::string kIntegrator = singleModulePatch("Orin Integrator", "", kWire);
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OvmBadInput,
@@ -205,7 +210,47 @@ INSTANTIATE_TEST_SUITE_P(
                               "\"m.output -> n.input\", \"n.output -> m.inputA\", \"n.output -> output.1\""),
             {},
             5,
-            "cycle through: m, n"},
+            "the connections form a cycle: m -> n -> m\n"},
+        BadInput{
+            "self-loop",
+            singleModulePatch("Orin Peak", "[nodes.n]\nmodule = \"Orin Hard Knee\"\n",
+                              "\"input.1 -> m.inputA\", \"m.output -> m.inputB\", \"m.output -> n.input\", "
+                              "\"n.output -> output.1\""),
+            {},
+            5,
+            "the connections form a cycle: m -> m\n"},
+        BadInput{"negative-time",
+                 singleModulePatch("Orin Peak Hold", "holdTime = \"-6 ms\"\n", kWire),
+                 {},
+                 5,
+                 "p.toml:5: '-6 ms': a time cannot be negative"},
+        BadInput{"negative-time-set",
+                 singleModulePatch("Orin SmootherG", "", kWire),
+                 {"--set", "m.time=-1s"},
+                 5,
+                 "'-1s': a time cannot be negative"},
+        BadInput{"empty-library", "library = \"\"\n", {}, 5, "p.toml:1: 'library': is empty"},
+        BadInput{"long-name",
+                 singleModulePatch(std::string(100000, 'x'), "", kWire),
+                 {},
+                 5,
+                 "unknown module 'xxx"},
+        BadInput{
+            "output-1025",
+            singleModulePatch("Orin Integrator", "", "\"input.1 -> m.input\", \"m.output -> output.1025\""),
+            {},
+            5,
+            "'output.1025': an output has at most 1024 channels"},
+        BadInput{
+            "input-1025",
+            singleModulePatch("Orin Integrator", "", "\"input.1025 -> m.input\", \"m.output -> output.1\""),
+            {},
+            5,
+            "'input.1025': the input has 1 channel(s)"},
+        BadInput{"flac-output", kIntegrator, {}, 2, "out.flac': ovm writes WAV files", true, "out.flac"},
+        BadInput{"sample-rate-nan", kIntegrator, {"--sample-rate", "nan"}, 2, "--sample-rate"},
+        BadInput{"sample-rate-negative", kIntegrator, {"--sample-rate", "-1"}, 2, "--sample-rate"},
+        BadInput{"sample-rate-zero", kIntegrator, {"--sample-rate", "0"}, 2, "--sample-rate"},
         BadInput{"bad-ceiling", "library = \"x\"\nceiling = \"-1 ms\"\n", {}, 5, "'ceiling'"},
         BadInput{"bad-unit",
                  singleModulePatch("Orin Hard Knee", "threshold = \"-1 dBu\"\n", kWire),
@@ -269,8 +314,41 @@ TEST(OvmRun, MissingFilesAndProtectedOutputs) {
     EXPECT_NE(readText(folder + "/kept.wav"), "precious");
 
     EXPECT_EQ(runOvm({"run", patch}).exitCode, 2);
-    EXPECT_EQ(runOvm({"frobnicate"}).exitCode, 2);
     EXPECT_EQ(runOvm({"run", "--help"}).exitCode, 0);
+}
+
+// A run that leaves out part of what it was given says so, and still succeeds.
+TEST(OvmRun, WarnsOfWhatItLeavesOut) {
+    struct Case {
+        std::string name;
+        int channels;
+        std::vector<std::string> arguments;
+        std::string warning;
+    };
+    for (const Case& c : {Case{"late-set", 1, {"--set", "m.threshold=0.5@3600s"}, "is never set"},
+                          Case{"unused-channel", 2, {}, "input channel 2 is not connected"}}) {
+        const std::string folder = freshFolder("warn-" + c.name);
+        ovm::writeAudioFile(folder + "/in.wav", std::vector<float>(std::size_t(4800 * c.channels), 0.25f),
+                            c.channels, kRate, true);
+        writeText(folder + "/p.toml", singleModulePatch("Orin Hard Knee", "", kWire));
+        std::vector<std::string> arguments = {"run", folder + "/p.toml", folder + "/in.wav",
+                                              folder + "/out.wav"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const CommandResult result = runOvm(arguments);
+        EXPECT_EQ(result.exitCode, 0) << c.name << ": " << result.err;
+        EXPECT_NE(result.err.find("warning: "), std::string::npos) << c.name;
+        EXPECT_NE(result.err.find(c.warning), std::string::npos) << c.name << ": " << result.err;
+    }
+}
+
+TEST(Ovm, NamesAnUnknownCommandAndTellsItsVersion) {
+    const CommandResult unknown = runOvm({"frobnicate"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos) << unknown.err;
+    const CommandResult version = runOvm({"--version"});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out.rfind("ovm ", 0), 0u) << version.out;
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(version.out[4]))) << version.out;
 }
 
 TEST(OvmList, ConfirmsEveryDescribedModule) {
@@ -287,6 +365,17 @@ TEST(OvmList, ConfirmsEveryDescribedModule) {
     EXPECT_EQ(nlohmann::json::parse(info.out)["pins"][0]["unit"], "ms");
     EXPECT_EQ(runOvm({"info", "nonesuch"}).exitCode, 2);
     EXPECT_EQ(runOvm({"list", NO_ENTRY_POINT_FIXTURE}).exitCode, 4);
+
+    // A description that promises a module the factory does not make: both commands fail.
+    const std::string folder = freshFolder("promises");
+    std::filesystem::create_symlink(DYNAMICS_LIBRARY_PATH, folder + "/Lib.ovm");
+    writeText(folder + "/Lib.toml",
+              "[[module]]\nid = \"Orin Nothing\"\npin = [{ name = \"input\", direction = \"in\", datatype = "
+              "\"audio\" }]\n");
+    EXPECT_EQ(runOvm({"list", folder + "/Lib.ovm"}).exitCode, 4);
+    const CommandResult missing = runOvm({"info", "Orin Nothing", "--library", folder + "/Lib.ovm"});
+    EXPECT_EQ(missing.exitCode, 4) << missing.out << missing.err;
+    EXPECT_NE(missing.out.find("NOT CREATED"), std::string::npos) << missing.out;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "tests/ovm/ovm_runner.h"
@@ -95,5 +97,72 @@ TEST(Validate, FiltersAndReplaysBySeed) {
     EXPECT_EQ(statusOf(first.report, "library.load"), "");
     EXPECT_EQ(validate(fixture("sound"), {"--strictness", "11"}).exitCode, 2);
 }
+
+struct Refusal {
+    std::string name;
+    std::vector<std::string> arguments;  // after "validate"
+    int exitCode;
+    std::string message;
+};
+
+void PrintTo(const Refusal& r, std::ostream* out) { *out << r.name; }
+
+class ValidateRefusal : public testing::TestWithParam<Refusal> {};
+
+// Stands for a file that is not a library, with a sound description beside it.
+const std::string kJunk = "JUNK";
+
+std::string junkLibrary() {
+    const std::string folder = ovm_testing::freshFolder("junk-library");
+    ovm_testing::writeText(folder + "/junk.ovm", "not a library\n");
+    ovm_testing::writeText(folder + "/junk.toml",
+                           ovm_testing::readText(std::string(FIXTURE_DIR) + "/sound.toml"));
+    return folder + "/junk.ovm";
+}
+
+// A command line that cannot validate what it names says so in one line, quickly, instead
+// of passing, failing every check, or validating another library.
+TEST_P(ValidateRefusal, SaysWhyInOneLine) {
+    const Refusal& r = GetParam();
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> arguments = {"validate"};
+    for (const std::string& argument : r.arguments)
+        arguments.push_back(argument == kJunk ? junkLibrary() : argument);
+    const auto result = runOvm(arguments);
+    EXPECT_EQ(result.exitCode, r.exitCode) << result.out << result.err;
+    EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(result.out.find("PASSED"), std::string::npos) << result.out;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+// Cases that ran checks on the old code are narrowed to one check, so that they end soon.
+const std::vector<std::string> kOneCheck = {"--strictness", "1", "--include", "library.load"};
+
+std::vector<std::string> withOneCheck(std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), kOneCheck.begin(), kOneCheck.end());
+    return arguments;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ValidateRefusal,
+    testing::Values(
+        Refusal{"include_matching_nothing", {"--include", "x*"}, 2, "--include 'x*' matches no check"},
+        Refusal{"exclude_everything", {"--exclude", "*"}, 2, "no check is left to run"},
+        Refusal{"pattern_swallowing_the_library",
+                {"--strictness", "1", "--include", "library.load", "--exclude", "library.exports",
+                 "/nonexistent/Lib.ovm"},
+                4,
+                "'/nonexistent/Lib.ovm': no such file"},
+        Refusal{"missing_library", {"/nonexistent/Lib.ovm"}, 4, "'/nonexistent/Lib.ovm': no such file"},
+        Refusal{"timeout_zero", withOneCheck({"--timeout", "0"}), 2, "--timeout"},
+        Refusal{"timeout_nan", withOneCheck({"--timeout", "nan"}), 2, "--timeout"},
+        Refusal{"negative_seed", withOneCheck({"--reproduce", "-1"}), 2, "--reproduce"},
+        Refusal{"unloadable_library", {kJunk}, 4, "is not a loadable module library"},
+        Refusal{"library_hanging_while_loading",
+                {fixture("hangs_on_load"), "--timeout", "1"},
+                4,
+                "did not finish loading within 1 s"}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
