@@ -14,7 +14,8 @@
 // state after N samples depends on those samples alone: replaying the last N samples into a
 // fresh ring recreates it exactly.
 
-#include <cmath>
+#include <immintrin.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -39,13 +40,19 @@ public:
             c -= d;
             if (c < 0) c += n;
             const float f = entries[std::size_t(c)];
-            if (!std::islessequal(b, f)) b = f;  // quiet: a NaN raises no exception
+            if (!lessOrEqualQuietly(b, f)) b = f;
         }
         if (++writeIndex >= n) writeIndex = 0;
         return b;
     }
 
 private:
+    // b <= f, false when either is NaN, without raising an exception for a quiet NaN.
+    // std::islessequal promises that too, but clang turns it into the signalling compare
+    // unless exceptions are modelled; the unordered compare instruction keeps the promise
+    // whatever the compiler, and like every float compare it honours denormals-are-zero.
+    static bool lessOrEqualQuietly(float b, float f) { return _mm_ucomile_ss(_mm_set_ss(b), _mm_set_ss(f)) != 0; }
+
     std::vector<float> entries;
     int32_t writeIndex = 0;
 };
