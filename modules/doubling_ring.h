@@ -51,7 +51,11 @@ private:
     // std::islessequal promises that too, but clang turns it into the signalling compare
     // unless exceptions are modelled; the unordered compare instruction keeps the promise
     // whatever the compiler, and like every float compare it honours denormals-are-zero.
-    static bool lessOrEqualQuietly(float b, float f) { return _mm_ucomile_ss(_mm_set_ss(b), _mm_set_ss(f)) != 0; }
+    // It is asked as f >= b: compilers disagree on what "below or equal" gives for NaN,
+    // while "above or equal" is false for NaN in all of them.
+    static bool lessOrEqualQuietly(float b, float f) {
+        return _mm_ucomige_ss(_mm_set_ss(f), _mm_set_ss(b)) != 0;
+    }
 
     std::vector<float> entries;
     int32_t writeIndex = 0;
