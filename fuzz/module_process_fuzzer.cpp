@@ -43,11 +43,29 @@ using fuzzing::FuzzInput;
 using fuzzing::GuardedBuffer;
 
 constexpr int32_t kMaxBlock = 4096;
-// Per input: a few of the longest blocks, or hundreds of short ones. Under the sanitizers a
-// sample costs tens of nanoseconds, and the fuzzer learns more from many short inputs.
-constexpr long long kSampleBudget = 8192;
+// Per input: one of the longest blocks, or hundreds of short ones. Under the sanitizers and
+// the coverage instrumentation a sample costs tens of nanoseconds in the module's own loops,
+// and the fuzzer learns more from many short inputs than from long ones: windows are mostly
+// up to 256 samples (see timeValue), which 4096 samples pass through many times.
+constexpr long long kSampleBudget = 4096;
 constexpr int kMaxCalls = 512;
 constexpr uint32_t kUnwritten = 0x7FA5A5A5u;  // prefilled into outputs: a signalling NaN
+
+// Under AddressSanitizer everything past the block is poisoned during a call (see
+// GuardedBuffer), so a module that touches it is stopped there, and the checks after a call
+// need to look only at the block: a run of hundreds of short blocks then costs the harness
+// in proportion to its samples, not to the buffers. Without it they look at the whole buffers.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kTailPoisoned = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kTailPoisoned = true;
+#else
+constexpr bool kTailPoisoned = false;
+#endif
+#else
+constexpr bool kTailPoisoned = false;
+#endif
 
 // The pins as modules/Dynamics.toml lists them; the time pin is the control pin in ms.
 struct ModuleShape {
@@ -129,35 +147,49 @@ float edgeFloat(FuzzInput& in) {
     }
 }
 
+// Which times an input may ask for beyond the ordinary ones. Both are decided by the
+// input's digest, which the fuzzer does not steer: a mutation of an input that reached new
+// code with them mostly loses them, so the fuzzer does not keep asking for what costs most.
+struct TimeAllowance {
+    explicit TimeAllowance(const FuzzInput& in)
+        : longWindows(in.digest() % 8 == 0), anyValue(in.digest() % 4096 == 0) {}
+    bool longWindows;  // windows up to 2^16 and 2^18 samples
+    bool anyValue;     // one time value of any kind; cleared once used
+};
+
 // A time for a time pin, in ms. A window costs the module memory and time in proportion to
-// its length, up to its longest (hundreds of MiB, filled at every new time: a second under
-// the sanitizers), and an input runs a few blocks, so the choices give windows in samples at
-// the host's rate (at 48 kHz when the rate is unusable): mostly up to 256 samples, one in 16
-// up to 2^16 or (one in 64) 2^18 (5.5 s at 48 kHz). The rest are the values every module turns into a
-// window of one sample. Any value at all, which is how the longest window, whatever it is,
-// is reached without naming it here, comes at most once per input and only in one input in
-// 4096 of those that ask for it: inputs derived from one that reached new code by it would
-// otherwise keep asking, and the fuzzer would spend its time filling memory.
-float timeValue(FuzzInput& in, std::optional<float> rate, bool& anyValueLeft) {
+// its length, up to its longest (16 MiB, filled at every new time: a hundredth of a second
+// under the sanitizers, longer than the rest of an input), so the choices give windows in
+// samples at the host's rate (at 48 kHz when the rate is unusable): mostly up to 256 samples,
+// and in one input in 8 one in 16 up to 2^16 or (one in 64) 2^18 (5.5 s at 48 kHz). The rest are
+// the values every module turns into a window of one sample. A negative rate turns the signs
+// of times over, so the choices are mirrored for it: unmirrored, its -inf and negative times
+// would all be the longest window. Any value at all, which is how the longest window, whatever
+// it is, is reached without naming it here, comes at most once per input and only in one input
+// in 4096.
+float timeValue(FuzzInput& in, std::optional<float> rate, TimeAllowance& allowed) {
     const uint8_t choice = in.byte();
-    if (choice == 255 && anyValueLeft && in.digest() % 4096 == 0) {
-        anyValueLeft = false;
+    if (choice == 255 && allowed.anyValue) {
+        allowed.anyValue = false;
         return edgeFloat(in);
     }
+    const float sign = rate && *rate < 0 ? -1.0f : 1.0f;
     // At an infinite rate every positive time is the longest window.
-    if (rate && std::isinf(*rate) && *rate > 0) return choice % 2 ? 0.0f : -1.0f;
-    const double perSecond = rate && std::isfinite(*rate) && *rate >= 1.0f ? double(*rate) : 48000.0;
-    const auto window = [&](double samples) { return float(samples * 1000.0 / perSecond); };
+    if (rate && std::isinf(*rate)) return sign * (choice % 2 ? 0.0f : -1.0f);
+    const float perSecond = rate ? std::fabs(*rate) : 0.0f;
+    const double usable = std::isfinite(perSecond) && perSecond >= 1.0f ? double(perSecond) : 48000.0;
+    const auto window = [&](double samples) { return sign * float(samples * 1000.0 / usable); };
     const int kind = choice % 64;
     if (kind < 36) return window(in.byte());
     if (kind < 40) return window(in.byte() + 0.5);  // how the module rounds
+    if (kind < 44 && !allowed.longWindows) return window(in.byte());
     if (kind < 43) return window(in.u16());
     if (kind < 44) return window(double(in.u16()) * 4.0);
     if (kind < 48) return std::numeric_limits<float>::quiet_NaN();
-    if (kind < 52) return -std::numeric_limits<float>::infinity();
-    if (kind < 56) return -float(in.byte());
-    if (kind < 60) return std::numeric_limits<float>::denorm_min();
-    return kind < 62 ? -0.0f : 0.0f;
+    if (kind < 52) return -sign * std::numeric_limits<float>::infinity();
+    if (kind < 56) return -sign * float(in.byte());
+    if (kind < 60) return sign * std::numeric_limits<float>::denorm_min();
+    return sign * (kind < 62 ? -0.0f : 0.0f);
 }
 
 std::optional<float> sampleRate(FuzzInput& in) {
@@ -262,13 +294,13 @@ struct PlannedEvent {
 };
 
 PlannedEvent planEvent(FuzzInput& in, int32_t count, const ModuleShape& shape, std::optional<float> rate,
-                       bool& anyTimeLeft) {
+                       TimeAllowance& allowedTimes) {
     PlannedEvent e;
     e.kind = PlannedEvent::Kind(in.byte() % 8);
     e.position = eventPosition(in, count);
     if (e.kind != PlannedEvent::announce) e.pin = pinId(in, shape.pinCount);
     const auto value = [&] {
-        return e.pin == shape.timePin ? timeValue(in, rate, anyTimeLeft) : edgeFloat(in);
+        return e.pin == shape.timePin ? timeValue(in, rate, allowedTimes) : edgeFloat(in);
     };
     switch (e.kind) {
         case PlannedEvent::value:
@@ -277,10 +309,14 @@ PlannedEvent planEvent(FuzzInput& in, int32_t count, const ModuleShape& shape, s
         case PlannedEvent::rawValue:
             e.size = int32_t(in.byte() % 24) - 3;
             for (int32_t i = 0; i < e.size; ++i) e.bytes.push_back(in.byte());
-            // Whatever the size, a time pin may read a float from the front.
+            // Whatever the size, a time pin may read a float from the front. Fewer bytes than
+            // a float are read as its low bytes, a subnormal time: at an infinite rate the
+            // longest window, so there they are zeros.
             if (e.pin == shape.timePin && e.size >= int32_t(sizeof(float))) {
                 const float v = value();
                 std::memcpy(e.bytes.data(), &v, sizeof v);
+            } else if (e.pin == shape.timePin && rate && std::isinf(*rate)) {
+                std::fill(e.bytes.begin(), e.bytes.end(), uint8_t{0});
             }
             break;
         case PlannedEvent::externalValue: {
@@ -444,36 +480,38 @@ private:
         const bool sorted = in.byte() & 1;
         std::vector<PlannedEvent> planned;
         for (int i = in.byte() % 17; i > 0; --i)
-            planned.push_back(planEvent(in, count, shape, rate, anyTimeLeft));
+            planned.push_back(planEvent(in, count, shape, rate, allowedTimes));
         if (sorted)
             std::stable_sort(planned.begin(), planned.end(),
                              [](const auto& a, const auto& b) { return a.position < b.position; });
         host::EventList events;
         for (const PlannedEvent& e : planned) emit(e, events);
 
+        const int32_t checked = kTailPoisoned ? n : kMaxBlock;
         for (std::size_t i = 0; i < inputs.size(); ++i) {
             fillInput(in, inputs[i]->samples(), n);
-            std::memcpy(inputsBefore[i].data(), inputs[i]->samples(), sizeof inputsBefore[i]);
+            std::memcpy(inputsBefore[i].data(), inputs[i]->samples(), std::size_t(checked) * sizeof(float));
         }
-        GuardedBuffer::fillBits(output->samples(), kMaxBlock, kUnwritten);
+        GuardedBuffer::fillBits(output->samples(), std::size_t(checked), kUnwritten);
         const int32_t covered = firstCovered(planned, n, running);
 
         for (auto& buffer : buffers) buffer->guard(std::size_t(n));
         instance.process(count, events);
         for (auto& buffer : buffers) buffer->release();
 
-        check(call, n, covered);
+        check(call, n, checked, covered);
         return n;
     }
 
-    void check(int call, int32_t n, int32_t covered) {
+    // `checked`: how far the buffers were prepared and are compared.
+    void check(int call, int32_t n, int32_t checked, int32_t covered) {
         for (const auto& buffer : buffers)
             if (!buffer->canariesIntact()) fault(shape, call, "a canary beside a buffer was overwritten");
         for (std::size_t i = 0; i < inputs.size(); ++i)
-            if (!sameBits(inputsBefore[i].data(), inputs[i]->samples(), kMaxBlock))
+            if (!sameBits(inputsBefore[i].data(), inputs[i]->samples(), checked))
                 fault(shape, call, "an input buffer was written");
         const float* out = output->samples();
-        if (const int32_t i = firstWithBits(out, n, kMaxBlock, kUnwritten, false); i < kMaxBlock)
+        if (const int32_t i = firstWithBits(out, n, checked, kUnwritten, false); i < checked)
             fault(shape, call, "output written past the block", i);
         // A module that asked to sleep leaves the rest of the block as it was.
         if (!instance.host().takeSleepRequest())
@@ -488,7 +526,7 @@ private:
     FuzzInput& in;
     const ModuleShape& shape;
     const std::optional<float> rate;  // as the host reports it
-    bool anyTimeLeft = true;          // see timeValue
+    TimeAllowance allowedTimes{in};   // see timeValue
     host::PluginInstance instance;
     std::vector<GuardedBuffer*> buffers;                         // one per audio pin
     std::vector<GuardedBuffer*> inputs;                          // in pin id order
