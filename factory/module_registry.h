@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "framework/plugin_interfaces.h"
+#include "abi/plugin_interfaces.h"
 
 namespace mp {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "factory/factory_interfaces.h"
+#include "abi/factory_interfaces.h"
 #include "factory/module_registry.h"
 
 namespace mp {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "framework/event_record.h"
+#include "abi/event_record.h"
 #include "framework/plugin_base.h"
 
 namespace mp {

@@ -4,8 +4,8 @@
 #include <map>
 #include <vector>
 
-#include "factory/host_interface.h"
-#include "framework/plugin_interfaces.h"
+#include "abi/host_interface.h"
+#include "abi/plugin_interfaces.h"
 
 namespace mp {
 

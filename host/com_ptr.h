@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "framework/mp_unknown.h"
+#include "abi/mp_unknown.h"
 
 namespace host {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/event_record.h"
+#include "abi/event_record.h"
 
 namespace host {
 

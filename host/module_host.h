@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "factory/host_interface.h"
+#include "abi/host_interface.h"
 
 namespace host {
 

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "factory/factory_interfaces.h"
+#include "abi/factory_interfaces.h"
 #include "host/com_ptr.h"
 
 namespace host {

@@ -7,7 +7,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "framework/event_record.h"
+#include "abi/event_record.h"
 #include "host/module_library.h"
 #include "ovm/core/errors.h"
 #include "ovm/core/host_nodes.h"

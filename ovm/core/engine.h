@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "factory/factory_interfaces.h"
+#include "abi/factory_interfaces.h"
 #include "ovm/core/module_description.h"
 #include "ovm/core/node.h"
 #include "ovm/core/patch.h"

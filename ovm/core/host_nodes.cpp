@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "framework/event_record.h"
+#include "abi/event_record.h"
 
 namespace ovm {
 

@@ -1,6 +1,6 @@
 // Sleep, isolation and determinism: what a module promises across calls and instances.
 
-#include "framework/event_record.h"
+#include "abi/event_record.h"
 #include "ovm/validate/check.h"
 #include "ovm/validate/subject.h"
 

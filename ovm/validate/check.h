@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "factory/factory_interfaces.h"
+#include "abi/factory_interfaces.h"
 #include "ovm/core/module_description.h"
 
 namespace ovm::validate {

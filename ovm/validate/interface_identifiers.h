@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "framework/guid.h"
+#include "abi/guid.h"
 
 // The interface identifiers a host is written against, typed here in registry format from the
 // published tables and parsed at compile time. The checks take them from this table and never

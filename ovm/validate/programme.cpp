@@ -5,7 +5,7 @@
 #include <limits>
 #include <memory>
 
-#include "framework/event_record.h"
+#include "abi/event_record.h"
 
 namespace ovm::validate {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "factory/factory_interfaces.h"
-#include "framework/plugin_interfaces.h"
+#include "abi/factory_interfaces.h"
+#include "abi/plugin_interfaces.h"
 #include "host/com_ptr.h"
 #include "host/event_list.h"
 #include "host/module_host.h"

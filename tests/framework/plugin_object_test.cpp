@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "factory/factory_interfaces.h"
+#include "abi/factory_interfaces.h"
 #include "host/module_host.h"
 #include "tests/framework/test_modules.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "framework/plugin_interfaces.h"
+#include "abi/plugin_interfaces.h"
 #include "host/com_ptr.h"
 #include "host/elf_exports.h"
 #include "host/event_list.h"

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "framework/event_record.h"
-#include "framework/mp_unknown.h"
+#include "abi/event_record.h"
+#include "abi/mp_unknown.h"
 
 namespace mp {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "framework/guid.h"
+#include "abi/guid.h"
 
 namespace mp {
 
