@@ -7,6 +7,12 @@
 
 namespace mp {
 
+// What getSdkInfo reports. Both are fixed properties of the library, not of one build:
+// hosts read them to learn which generation of the plug-in interface they are talking to,
+// and show or compare them. kSdkVersion is the version of the framework whose interfaces and
+// behaviour the library follows, 3.8.0 written as major * 10000 + minor * 100 + patch. The
+// build text is the one libraries of that generation report; it names no compiler that
+// built this file and must stay exactly as it is, for hosts that compare it.
 inline constexpr int32_t kSdkVersion = 30800;
 inline constexpr char16_t kBuildText[] = u"MS Compiler V1934 (Release)";
 

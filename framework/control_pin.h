@@ -28,7 +28,6 @@ public:
 
     // Copies at most sizeof(T) bytes: a larger size from the host must not write past the
     // value, and a size of zero or less copies nothing.
-    virtual void setValueRaw(int32_t size, const void* data) { copyValue(size, data); }
     virtual void receiveValue(int32_t size, const void* data) { copyValue(size, data); }
     virtual int32_t getValueSize() const { return sizeof(T); }
     virtual const void* getValuePointer() const { return &value; }

@@ -34,7 +34,6 @@ public:
     virtual bool lacksBuffer() const { return false; }
 
     int32_t getId() const { return id; }
-    MpPluginBase* getPlugin() const { return plugin; }
 
     // Called by the plug-in at registration only.
     void attach(int32_t pinId, MpPluginBase* owner, EventHandler handler);

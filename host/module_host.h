@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "abi/host_interface.h"
+#include "host/defaults.h"
 
 namespace host {
 
@@ -83,8 +84,8 @@ private:
     [[gnu::noinline]] void keep(HostCall::Kind kind, int32_t position = 0, int32_t pinId = 0,
                                 int32_t value = 0, float floatValue = 0);
 
-    std::optional<int32_t> blockSize = 64;
-    std::optional<float> sampleRate = 48000.0f;
+    std::optional<int32_t> blockSize = kDefaultBlockSize;
+    std::optional<float> sampleRate = kDefaultSampleRate;
     bool answerSecondary = false;
     bool recording = false;
     std::vector<HostCall> recordedCalls;

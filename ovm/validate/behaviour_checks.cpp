@@ -1,6 +1,7 @@
 // Sleep, isolation and determinism: what a module promises across calls and instances.
 
 #include "abi/event_record.h"
+#include "host/defaults.h"
 #include "ovm/validate/check.h"
 #include "ovm/validate/subject.h"
 
@@ -52,7 +53,7 @@ void checkSleepResume(CheckContext& context) {
     const Programme programme =
         makeProgramme(*context.module, mixSeed(context.seed, "sleep.resume"), context.scaled(30000));
     const Partition blocks = randomBlocks(context.seed, 1024);
-    RunOptions driven;
+    SubjectOptions driven;
     driven.honourSleep = false;
     const RunResult awake =
         runProgramme(*context.factory, *context.module, programme, fixedBlocks(97), driven);
@@ -68,13 +69,14 @@ void checkIsolation(CheckContext& context) {
         makeProgramme(*context.module, mixSeed(context.seed, "isolation.a"), context.scaled(12000));
     const Programme second =
         makeProgramme(*context.module, mixSeed(context.seed, "isolation.b"), context.scaled(12000));
-    const RunResult aloneFirst = runProgramme(*context.factory, *context.module, first, fixedBlocks(64));
-    const RunResult aloneSecond = runProgramme(*context.factory, *context.module, second, fixedBlocks(64));
+    const Partition hostBlocks = fixedBlocks(host::kDefaultBlockSize);
+    const RunResult aloneFirst = runProgramme(*context.factory, *context.module, first, hostBlocks);
+    const RunResult aloneSecond = runProgramme(*context.factory, *context.module, second, hostBlocks);
     Subject a(*context.factory, *context.module, first, {});
     Subject b(*context.factory, *context.module, second, {});
     while (!a.finished() || !b.finished()) {
-        a.block(64);
-        b.block(64);
+        a.block(host::kDefaultBlockSize);
+        b.block(host::kDefaultBlockSize);
     }
     for (const auto& [alone, together] :
          {std::pair{&aloneFirst.outputs, &a.outputs()}, {&aloneSecond.outputs, &b.outputs()}}) {
@@ -98,10 +100,12 @@ void checkDeterminism(CheckContext& context) {
 }  // namespace
 
 void addBehaviourChecks(std::vector<Check>& checks) {
-    checks.push_back({"sleep.requests", Severity::fail, true, true, 1, checkSleepRequests});
-    checks.push_back({"sleep.resume", Severity::fail, true, true, 2, checkSleepResume});
-    checks.push_back({"isolation.interleaved", Severity::fail, true, true, 3, checkIsolation});
-    checks.push_back({"determinism.seed", Severity::fail, true, true, 2, checkDeterminism});
+    checks.push_back({.name = "sleep.requests", .random = true, .run = checkSleepRequests});
+    checks.push_back({.name = "sleep.resume", .random = true, .minStrictness = 2, .run = checkSleepResume});
+    checks.push_back(
+        {.name = "isolation.interleaved", .random = true, .minStrictness = 3, .run = checkIsolation});
+    checks.push_back(
+        {.name = "determinism.seed", .random = true, .minStrictness = 2, .run = checkDeterminism});
 }
 
 }  // namespace ovm::validate

@@ -36,13 +36,15 @@ struct CheckContext {
     int scaled(int base) const;
 };
 
+// The tables name only what differs from the usual check: one that fails the module, runs
+// once per module, uses no seed and runs at every strictness.
 struct Check {
     std::string name;
-    Severity severity;
-    bool perModule;     // run once per described module, else once per library
-    bool random;        // uses the seed, which the report prints
-    int minStrictness;  // run from this strictness on
-    void (*run)(CheckContext& context);
+    Severity severity = Severity::fail;
+    bool perModule = true;  // run once per described module, else once per library
+    bool random = false;    // uses the seed, which the report prints
+    int minStrictness = 1;  // run from this strictness on
+    void (*run)(CheckContext& context) = nullptr;
 };
 
 // The whole battery, in running order.

@@ -162,13 +162,13 @@ void checkSdkInfo(CheckContext& context) {
 }  // namespace
 
 void addLibraryChecks(std::vector<Check>& checks) {
-    checks.push_back({"library.load", Severity::fail, false, false, 1, checkLoads});
-    checks.push_back({"library.exports", Severity::fail, false, false, 1, checkExports});
-    checks.push_back({"factory.same-object", Severity::fail, false, false, 1, checkSameObject});
-    checks.push_back({"factory.identifiers", Severity::fail, false, false, 1, checkIdentifiers});
-    checks.push_back({"factory.unknown-ids", Severity::fail, false, false, 1, checkUnknownIds});
-    checks.push_back({"factory.creates", Severity::fail, false, false, 1, checkCreates});
-    checks.push_back({"factory.sdk-info", Severity::fail, false, false, 1, checkSdkInfo});
+    checks.push_back({.name = "library.load", .perModule = false, .run = checkLoads});
+    checks.push_back({.name = "library.exports", .perModule = false, .run = checkExports});
+    checks.push_back({.name = "factory.same-object", .perModule = false, .run = checkSameObject});
+    checks.push_back({.name = "factory.identifiers", .perModule = false, .run = checkIdentifiers});
+    checks.push_back({.name = "factory.unknown-ids", .perModule = false, .run = checkUnknownIds});
+    checks.push_back({.name = "factory.creates", .perModule = false, .run = checkCreates});
+    checks.push_back({.name = "factory.sdk-info", .perModule = false, .run = checkSdkInfo});
 }
 
 }  // namespace ovm::validate

@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "host/defaults.h"
 #include "host/event_list.h"
 #include "host/plugin_instance.h"
 #include "ovm/validate/check.h"
@@ -170,8 +171,8 @@ void checkHostRelease(CheckContext& context) {
         Created created(context, &first);
         if (created.object == nullptr) return;
         Buffers buffers(*context.module, *created.object);
-        start(*context.module, *created.object, 64);
-        created.object->process(64, nullptr);
+        start(*context.module, *created.object, host::kDefaultBlockSize);
+        created.object->process(host::kDefaultBlockSize, nullptr);
         if (first.heldReferences() < 1) context.problem("the object holds no reference to its host");
     }
     if (first.heldReferences() != 0)
@@ -230,11 +231,11 @@ void checkCarelessHost(CheckContext& context) {
     if (created.object == nullptr) return;
     Buffers buffers(*context.module, *created.object);
     host::EventList events = startEvents(*context.module);
-    created.object->process(64, events.head());  // before open
+    created.object->process(host::kDefaultBlockSize, events.head());  // before open
     created.object->setHost(&second);
     created.object->setHost(&second);
     created.object->open();
-    created.object->process(64, nullptr);
+    created.object->process(host::kDefaultBlockSize, nullptr);
     if (first.heldReferences() != 0)
         context.problem("the host replaced by setHost keeps " + std::to_string(first.heldReferences()) +
                         " reference(s)");
@@ -246,7 +247,7 @@ void checkOddEvents(CheckContext& context) {
     Created created(context, &host);
     if (created.object == nullptr) return;
     Buffers buffers(*context.module, *created.object);
-    start(*context.module, *created.object, 64);
+    start(*context.module, *created.object, host::kDefaultBlockSize);
     static const unsigned char bytes[64] = {0x00, 0x00, 0x80, 0x3F};
     const int32_t pins = int32_t(context.module->pins.size());
     host::EventList events;
@@ -258,20 +259,20 @@ void checkOddEvents(CheckContext& context) {
     for (int32_t pin : {-1, pins, 1000, INT_MIN})
         for (int32_t type = 99; type <= 105; ++type) events.add({7, type, pin, 4, {}, nullptr, nullptr});
     events.value(9, 0, 0.5f);
-    created.object->process(64, events.head());
-    created.object->process(64, nullptr);
+    created.object->process(host::kDefaultBlockSize, events.head());
+    created.object->process(host::kDefaultBlockSize, nullptr);
 }
 
 }  // namespace
 
 void addObjectChecks(std::vector<Check>& checks) {
-    checks.push_back({"object.views", Severity::fail, true, false, 1, checkViews});
-    checks.push_back({"object.refcount", Severity::fail, true, false, 1, checkReferenceCounts});
-    checks.push_back({"object.host-release", Severity::fail, true, false, 1, checkHostRelease});
-    checks.push_back({"object.leaks", Severity::fail, true, false, 3, checkLeaks});
-    checks.push_back({"misuse.set-buffer", Severity::fail, true, false, 1, checkSetBufferUnknown});
-    checks.push_back({"misuse.careless-host", Severity::warn, true, false, 1, checkCarelessHost});
-    checks.push_back({"misuse.odd-events", Severity::fail, true, false, 1, checkOddEvents});
+    checks.push_back({.name = "object.views", .run = checkViews});
+    checks.push_back({.name = "object.refcount", .run = checkReferenceCounts});
+    checks.push_back({.name = "object.host-release", .run = checkHostRelease});
+    checks.push_back({.name = "object.leaks", .minStrictness = 3, .run = checkLeaks});
+    checks.push_back({.name = "misuse.set-buffer", .run = checkSetBufferUnknown});
+    checks.push_back({.name = "misuse.careless-host", .severity = Severity::warn, .run = checkCarelessHost});
+    checks.push_back({.name = "misuse.odd-events", .run = checkOddEvents});
 }
 
 }  // namespace ovm::validate

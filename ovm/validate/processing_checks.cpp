@@ -42,14 +42,17 @@ constexpr char kReports[] = "reports";
 }  // namespace
 
 void addProcessingChecks(std::vector<Check>& checks) {
-    checks.push_back({"process.written", Severity::fail, true, true, 1, checkContract<kWritten>});
-    checks.push_back({"process.canaries", Severity::fail, true, true, 1, checkContract<kCanaries>});
-    checks.push_back({"process.inputs", Severity::fail, true, true, 1, checkContract<kInputs>});
-    checks.push_back({"process.finite", Severity::fail, true, true, 1, checkContract<kFinite>});
+    checks.push_back({.name = "process.written", .random = true, .run = checkContract<kWritten>});
+    checks.push_back({.name = "process.canaries", .random = true, .run = checkContract<kCanaries>});
+    checks.push_back({.name = "process.inputs", .random = true, .run = checkContract<kInputs>});
+    checks.push_back({.name = "process.finite", .random = true, .run = checkContract<kFinite>});
     // Subnormal samples are legal floats, but slow down whatever comes after on many CPUs.
-    checks.push_back({"process.subnormal", Severity::warn, true, true, 1, checkContract<kSubnormal>});
-    checks.push_back({"process.static-held", Severity::fail, true, true, 1, checkContract<kStatic>});
-    checks.push_back({"process.reports", Severity::fail, true, true, 1, checkContract<kReports>});
+    checks.push_back({.name = "process.subnormal",
+                      .severity = Severity::warn,
+                      .random = true,
+                      .run = checkContract<kSubnormal>});
+    checks.push_back({.name = "process.static-held", .random = true, .run = checkContract<kStatic>});
+    checks.push_back({.name = "process.reports", .random = true, .run = checkContract<kReports>});
 }
 
 }  // namespace ovm::validate

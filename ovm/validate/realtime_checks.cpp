@@ -42,7 +42,7 @@ void checkRealtime(CheckContext& context) {
     }
     const Programme programme =
         makeProgramme(*context.module, mixSeed(context.seed, "realtime.process"), context.scaled(20000));
-    RunOptions options;
+    SubjectOptions options;
     options.makeHost = [] { return std::make_unique<PausingHost>(); };
     options.aroundProcess = [](bool entering, bool hasValueEvent) {
         realtime::watch(entering && !hasValueEvent);
@@ -60,7 +60,7 @@ void checkRealtime(CheckContext& context) {
 }  // namespace
 
 void addRealtimeChecks(std::vector<Check>& checks) {
-    checks.push_back({"realtime.process", Severity::fail, true, true, 1, checkRealtime});
+    checks.push_back({.name = "realtime.process", .random = true, .run = checkRealtime});
 }
 
 }  // namespace ovm::validate

@@ -53,7 +53,7 @@ struct Subject::Buffer {
 };
 
 Subject::Subject(mp::IMpFactory2& factory, const ModuleDescription& description, const Programme& input,
-                 RunOptions runOptions)
+                 SubjectOptions runOptions)
     : module(description), programme(input), options(std::move(runOptions)) {
     moduleHost = options.makeHost ? options.makeHost() : std::make_unique<host::ModuleHost>();
     moduleHost->setBlockSize(options.hostBlockSize);
@@ -279,7 +279,7 @@ void Subject::violation(const std::string& contract, const std::string& message)
 }
 
 RunResult runProgramme(mp::IMpFactory2& factory, const ModuleDescription& module, const Programme& programme,
-                       const Partition& partition, const RunOptions& options) {
+                       const Partition& partition, const SubjectOptions& options) {
     Subject subject(factory, module, programme, options);
     subject.runToEnd(partition);
     return {subject.outputs(), subject.violations(), subject.sleeps()};

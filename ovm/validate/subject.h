@@ -11,6 +11,7 @@
 #include "abi/factory_interfaces.h"
 #include "abi/plugin_interfaces.h"
 #include "host/com_ptr.h"
+#include "host/defaults.h"
 #include "host/event_list.h"
 #include "host/module_host.h"
 #include "ovm/validate/programme.h"
@@ -24,9 +25,10 @@ struct Violation {
     std::string message;
 };
 
-struct RunOptions {
-    std::optional<float> sampleRate = 48000.0f;  // empty: the host writes no rate
-    std::optional<int32_t> hostBlockSize = 64;
+// How a subject's host behaves and what it checks.
+struct SubjectOptions {
+    std::optional<float> sampleRate = host::kDefaultSampleRate;  // empty: the host writes no rate
+    std::optional<int32_t> hostBlockSize = host::kDefaultBlockSize;
     bool honourSleep = true;  // skip calls while asleep and no event is due, as a host does
     bool checkFinite = true;  // outputs must stay finite and normal for typical input
     int32_t capacity = 16384;
@@ -46,7 +48,7 @@ using Outputs = std::map<int32_t, std::vector<float>>;
 class Subject {
 public:
     Subject(mp::IMpFactory2& factory, const ModuleDescription& module, const Programme& programme,
-            RunOptions options);
+            SubjectOptions options);
     ~Subject();
     Subject(const Subject&) = delete;
     Subject& operator=(const Subject&) = delete;
@@ -68,7 +70,7 @@ public:
         std::optional<int32_t> lastStaticReport;
     };
     const std::optional<SleepCall>& firstSleepCall() const { return firstSleep; }
-    const RunOptions& runOptions() const { return options; }
+    const SubjectOptions& runOptions() const { return options; }
     bool anyOutputStreaming() const {
         for (const auto& [pin, state] : outputStates)
             if (state.streaming) return true;
@@ -96,7 +98,7 @@ private:
 
     const ModuleDescription& module;
     const Programme& programme;
-    RunOptions options;
+    SubjectOptions options;
     std::unique_ptr<host::ModuleHost> moduleHost;
     host::ComPtr<mp::IMpPlugin2> object;
     std::map<int32_t, std::unique_ptr<Buffer>> buffers;
@@ -121,7 +123,7 @@ struct RunResult {
     int32_t sleeps = 0;
 };
 RunResult runProgramme(mp::IMpFactory2& factory, const ModuleDescription& module, const Programme& programme,
-                       const Partition& partition, const RunOptions& options = {});
+                       const Partition& partition, const SubjectOptions& options = {});
 
 // Empty when both carry the same bits, else where they first differ.
 std::string firstDifference(const Outputs& expected, const Outputs& actual);

@@ -48,7 +48,7 @@ void checkSampleRates(CheckContext& context) {
     const Partition blocks = randomBlocks(context.seed, 512);
     for (float rate : {1000.0f, 8000.0f, 11025.0f, 22050.0f, 44100.0f, 44099.5f, 48000.0f, 88200.0f, 96000.0f,
                        176400.0f, 192000.0f, 352800.0f, 384000.0f, 705600.0f, 768000.0f, 47999.99f}) {
-        RunOptions options;
+        SubjectOptions options;
         options.sampleRate = rate;
         char name[32];
         std::snprintf(name, sizeof name, "%g Hz", double(rate));
@@ -56,7 +56,7 @@ void checkSampleRates(CheckContext& context) {
             context, name,
             runProgramme(*context.factory, *context.module, programme, blocks, options).violations);
     }
-    RunOptions silent;
+    SubjectOptions silent;
     silent.sampleRate.reset();
     silent.hostBlockSize.reset();
     silent.checkFinite = false;  // with no rate, a module may divide by zero
@@ -102,9 +102,11 @@ void checkControlValues(CheckContext& context) {
 }  // namespace
 
 void addSweepChecks(std::vector<Check>& checks) {
-    checks.push_back({"sweep.block-sizes", Severity::fail, true, true, 2, checkBlockSizes});
-    checks.push_back({"sweep.sample-rates", Severity::fail, true, true, 2, checkSampleRates});
-    checks.push_back({"sweep.control-values", Severity::fail, true, true, 1, checkControlValues});
+    checks.push_back(
+        {.name = "sweep.block-sizes", .random = true, .minStrictness = 2, .run = checkBlockSizes});
+    checks.push_back(
+        {.name = "sweep.sample-rates", .random = true, .minStrictness = 2, .run = checkSampleRates});
+    checks.push_back({.name = "sweep.control-values", .random = true, .run = checkControlValues});
 }
 
 }  // namespace ovm::validate

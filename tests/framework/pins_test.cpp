@@ -65,7 +65,7 @@ TEST(Pins, ValueOfOddSizeNeverWritesPastTheValue) {
     EXPECT_EQ(pin.getValue(), 2.5f);
     EXPECT_FALSE(pin.isUpdated());
 
-    pin.setValueRaw(0, bytes + 4);
+    pin.receiveValue(0, bytes + 4);
     pin.receiveValue(-3, bytes + 4);
     EXPECT_EQ(pin.getValue(), 2.5f);
 
