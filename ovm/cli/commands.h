@@ -12,7 +12,7 @@ void addRunCommand(CLI::App& app);
 void addDemoCommand(CLI::App& app);
 void addValidateCommand(CLI::App& app);
 
-// The library used when a command names none: Dynamics.ovm beside this program.
+// The library used when a command names none: the Dynamics.ovm that ovm ships with.
 std::string defaultLibraryPath();
 
 }  // namespace ovm::cli

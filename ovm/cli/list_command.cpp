@@ -14,7 +14,7 @@
 
 namespace ovm::cli {
 
-std::string defaultLibraryPath() { return programFolder() + "/Dynamics.ovm"; }
+std::string defaultLibraryPath() { return bundledLibraryFolder() + "/Dynamics.ovm"; }
 
 namespace {
 
@@ -120,7 +120,7 @@ void addListCommand(CLI::App& app) {
     options->path = defaultLibraryPath();
     CLI::App* list =
         app.add_subcommand("list", "List the modules of a library and confirm each through its factory");
-    list->add_option("LIB", options->path, "Module library (default: Dynamics.ovm beside ovm)");
+    list->add_option("LIB", options->path, "Module library (default: the Dynamics.ovm ovm ships with)");
     list->add_flag("--json", options->json, "Print JSON for machines");
     list->callback([options] { listModules(*options); });
 }
@@ -131,7 +131,7 @@ void addInfoCommand(CLI::App& app) {
     auto name = std::make_shared<std::string>();
     CLI::App* info = app.add_subcommand("info", "Show one module and its pins");
     info->add_option("MODULE", *name, "Module identifier or short name")->required();
-    info->add_option("--library,-l", options->path, "Module library (default: Dynamics.ovm beside ovm)");
+    info->add_option("--library,-l", options->path, "Module library (default: the Dynamics.ovm ovm ships with)");
     info->add_flag("--json", options->json, "Print JSON for machines");
     info->callback([options, name] { showModule(*options, *name); });
 }

@@ -54,7 +54,7 @@ void addValidateCommand(CLI::App& app) {
         "validate",
         "Check that a module library keeps the binary interface's promises (exit 7 when it does not)");
     command->add_option("LIB", options->battery.libraryPath,
-                        "Module library (default: Dynamics.ovm beside ovm)");
+                        "Module library (default: the Dynamics.ovm ovm ships with)");
     command->add_option("--strictness", options->battery.strictness, "1 (quick) to 10 (thorough); default 5")
         ->check(CLI::Range(1, 10));
     CLI::Option* reproduce = command->add_option("--reproduce", options->reproduce,

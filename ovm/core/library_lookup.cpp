@@ -26,7 +26,16 @@ std::vector<std::string> libraryFolders() {
             if (!folder.empty()) folders.push_back(folder);
     }
     folders.push_back(programFolder());
+    if (const std::string bundled = bundledLibraryFolder(); bundled != folders.back())
+        folders.push_back(bundled);
     return folders;
+}
+
+std::string bundledLibraryFolder() {
+    const std::string own = programFolder();
+    std::error_code error;
+    const fs::path installed = (fs::path(own) / OVM_INSTALLED_LIBRARY_FOLDER).lexically_normal();
+    return fs::is_directory(installed, error) ? installed.string() : own;
 }
 
 namespace {

@@ -7,12 +7,17 @@ namespace ovm {
 
 // Where module libraries come from. A library is code: loading it runs it. So ovm loads
 // one only from a place the user chose: a file given with --library, or a folder listed
-// in the OVM_PATH variable (colon-separated, searched in order), or ovm's own folder,
-// where its bundled library lives. A patch names a library; it does not bring one: a
-// library beside a patch is not looked at unless its folder is one of those.
+// in the OVM_PATH variable (colon-separated, searched in order), or the folder of the
+// library ovm ships with. A patch names a library; it does not bring one: a library beside
+// a patch is not looked at unless its folder is one of those.
 
-// OVM_PATH's folders, then this program's own folder.
+// OVM_PATH's folders, then this program's own folder and, when installed, bundledLibraryFolder().
 std::vector<std::string> libraryFolders();
+
+// The folder of the library ovm ships with: the installation's module folder (lib/dynamics
+// beside the bin folder ovm is installed in) when it exists, else ovm's own folder, where
+// a build puts ovm and Dynamics.ovm together.
+std::string bundledLibraryFolder();
 
 // The library file a patch names, given as `name` at `where` (file:line). A plain file
 // name is searched in libraryFolders(). A path (absolute, or relative to the patch's

@@ -1,0 +1,40 @@
+# What `cmake --install` puts below the prefix (the .deb uses the same layout below /usr):
+#   bin/ovm                                     the command-line host
+#   lib/dynamics/Dynamics.ovm, Dynamics.toml    the module library and its description
+#   include/dynamics/abi/*.h                    the binary interface
+#   include/dynamics/host/*.h, lib/libdynamics-host.a   the host library
+#   lib/cmake/Dynamics/                         find_package(Dynamics): Dynamics::abi,
+#                                               Dynamics::host, Dynamics::library
+#   lib/pkgconfig/dynamics-host.pc              the host library for pkg-config
+include(CMakePackageConfigHelpers)
+
+set(MP_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Dynamics)
+
+install(TARGETS Dynamics EXPORT DynamicsTargets LIBRARY DESTINATION ${MP_INSTALL_MODULEDIR})
+install(FILES ${PROJECT_BINARY_DIR}/bin/Dynamics.toml DESTINATION ${MP_INSTALL_MODULEDIR})
+install(TARGETS mpabi mphost EXPORT DynamicsTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# Every header of the two folders: a header added to host/ is installed without a list to keep.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/abi ${PROJECT_SOURCE_DIR}/host DESTINATION ${MP_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h")
+if(MP_BUILD_OVM)
+  install(TARGETS ovm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(EXPORT DynamicsTargets NAMESPACE Dynamics:: DESTINATION ${MP_INSTALL_CMAKEDIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/DynamicsConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/DynamicsConfig.cmake INSTALL_DESTINATION ${MP_INSTALL_CMAKEDIR})
+# Before 1.0 a minor version may change the host library's interface.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/DynamicsConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/DynamicsConfig.cmake ${PROJECT_BINARY_DIR}/DynamicsConfigVersion.cmake
+  DESTINATION ${MP_INSTALL_CMAKEDIR})
+
+# The .pc file finds the prefix from its own place, so an installed tree can be moved.
+file(RELATIVE_PATH MP_PC_PREFIX_FROM_PCFILEDIR ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" MP_PC_PREFIX_FROM_PCFILEDIR ${MP_PC_PREFIX_FROM_PCFILEDIR})
+set(MP_PC_DL_LIBS "")
+foreach(library ${CMAKE_DL_LIBS})
+  string(APPEND MP_PC_DL_LIBS " -l${library}")
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/dynamics-host.pc.in ${PROJECT_BINARY_DIR}/dynamics-host.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/dynamics-host.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
