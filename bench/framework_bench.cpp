@@ -3,7 +3,7 @@
 // the path of a module that has asked to sleep.
 
 #include "bench/bench_support.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 
 namespace bench {
 namespace {
@@ -12,7 +12,7 @@ constexpr int32_t kBlock = 64;
 constexpr int32_t kLevel = 0, kInput = 1, kOutput = 2;
 
 // Counts process() calls as items, so the figure is nanoseconds per call.
-void processCalls(benchmark::State& state, host::PluginInstance& module, const mp::EventRecord* events) {
+void processCalls(benchmark::State& state, host::ModuleDriver& module, const mp::EventRecord* events) {
     // The host keeps no growing list of the streaming reports that the module repeats.
     auto call = [&] {
         module.plugin().process(kBlock, events);
@@ -30,13 +30,12 @@ void processCalls(benchmark::State& state, host::PluginInstance& module, const m
 void nullModule(benchmark::State& state) {
     const auto groups = int32_t(state.range(0));
     auto factory = nullModuleLibrary().factory();
-    host::PluginInstance module(*factory, "Bench Null");
+    host::ModuleDriver module(*factory, "Bench Null");
     std::vector<float> in(kBlock, 0.5f), out(kBlock);
     module.setBuffer(kInput, in.data());
     module.setBuffer(kOutput, out.data());
     module.open();
-    host::EventList start;
-    start.streaming(0, kInput, true).announceOutputs(0);
+    host::EventList start = host::startEvents({kInput});
     module.process(kBlock, start);
     host::EventList events;
     for (int32_t g = 0; g < groups; ++g) {
@@ -50,15 +49,13 @@ void nullModule(benchmark::State& state) {
 // it anyway meets the path that runs nothing.
 void sleepingModule(benchmark::State& state) {
     auto factory = dynamicsLibrary().factory();
-    host::PluginInstance module(*factory, "Orin Peak");
+    host::ModuleDriver module(*factory, "Orin Peak", {.blockSize = kBlock});
     std::vector<float> a(kBlock, 0.5f), b(kBlock, 0.25f), out(kBlock);
     module.setBuffer(0, a.data());
     module.setBuffer(1, b.data());
     module.setBuffer(2, out.data());
-    module.host().setBlockSize(kBlock);
     module.open();
-    host::EventList start;
-    start.streaming(0, 0, true).streaming(0, 1, true).announceOutputs(0);
+    host::EventList start = host::startEvents({0, 1});
     module.process(kBlock, start);
     host::EventList stop;
     stop.streaming(0, 0, false).streaming(0, 1, false);

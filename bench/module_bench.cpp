@@ -3,37 +3,43 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 #include "ovm/core/demo_signal.h"
+#include "ovm/core/module_description.h"
 
 namespace bench {
 namespace {
 
+// The pins come from Dynamics.toml; what the bench chooses is the control value sent at the
+// start and the inputs' range. The gain-path modules get a realistic gain signal: noise
+// between deep reduction and none.
 struct ModuleSetup {
-    const char* id;
-    std::vector<int32_t> inputs;
-    int32_t output;
-    std::optional<std::pair<int32_t, float>> control;  // pin and value sent at the start
-    float low = 0.001f, high = 2.0f;                   // the input's range
+    const char* name;
+    float control = 0.0f;
+    float low = 0.001f, high = 2.0f;
 };
 
-// The gain-path modules get a realistic gain signal: noise between deep reduction and none.
 const ModuleSetup kModules[] = {
-    {"Orin Peak", {0, 1}, 2, std::nullopt},
-    {"Orin Hard Knee", {1}, 2, std::pair{0, 0.5f}},
-    {"Orin Integrator", {0}, 1, std::nullopt},
-    {"Orin ms2factor", {0}, 1, std::nullopt},
-    {"Orin factor2ms", {0}, 1, std::nullopt, 0.001f, 0.099f},
-    {"Orin Peak Hold", {1}, 2, std::pair{0, 85.0f}, 0.05f, 1.0f},
-    {"Orin SmootherG", {1}, 2, std::pair{0, 10.0f}, 0.05f, 1.0f},
+    {"peak"},
+    {"hardknee", 0.5f},
+    {"integrator"},
+    {"ms2factor"},
+    {"factor2ms", 0.0f, 0.001f, 0.099f},
+    {"peakhold", 85.0f, 0.05f, 1.0f},
+    {"smoother", 10.0f, 0.05f, 1.0f},
 };
 const ModuleSetup& kPeakHold = kModules[5];
 const ModuleSetup& kSmoother = kModules[6];
+
+const ovm::ModuleDescription& described(const ModuleSetup& setup) {
+    static const ovm::LibraryDescription description = ovm::readLibraryDescription(DYNAMICS_LIBRARY_PATH);
+    return *description.find(setup.name);
+}
 
 // The gain a limiter computes on the demo programme: the knee's gain for the larger of the two
 // channels' magnitudes, 1 where they stay under the threshold.
@@ -54,30 +60,31 @@ const std::vector<float>& limiterGain() {
 void moduleThroughProcess(benchmark::State& state, const ModuleSetup& setup, int32_t block,
                           float controlValue, const std::vector<float>* signal = nullptr,
                           float sampleRate = 48000.0f) {
+    const ovm::ModuleDescription& module = described(setup);
+    const std::vector<int32_t> inputPins = module.audioInputs();
+    const int32_t outputPin = module.audioOutput();
     auto factory = dynamicsLibrary().factory();
-    host::PluginInstance module(*factory, setup.id);
-    module.host().setBlockSize(block);
-    module.host().setSampleRate(sampleRate);
+    host::ModuleDriver driver(*factory, module.id, {block, sampleRate, nullptr});
     std::vector<std::vector<float>> inputs;
-    for (std::size_t i = 0; i < setup.inputs.size(); ++i)
+    for (std::size_t i = 0; i < inputPins.size(); ++i)
         inputs.push_back(i == 0 && signal ? *signal : noise(setup.low, setup.high, uint32_t(i + 1)));
     std::vector<float> output(kSignalLength);
-    host::EventList start;
-    for (int32_t pin : setup.inputs) start.streaming(0, pin, true);
-    if (setup.control) start.value(0, setup.control->first, controlValue);
-    start.announceOutputs(0);
+    std::map<int32_t, float> controls;
+    for (int32_t pin = 0; pin < int32_t(module.pins.size()); ++pin)
+        if (!module.pins[std::size_t(pin)].audio) controls[pin] = controlValue;
+    host::EventList start = host::startEvents(inputPins, controls);
     auto bind = [&](int32_t offset) {
         for (std::size_t i = 0; i < inputs.size(); ++i)
-            module.setBuffer(setup.inputs[i], inputs[i].data() + offset);
-        module.setBuffer(setup.output, output.data() + offset);
+            driver.setBuffer(inputPins[i], inputs[i].data() + offset);
+        driver.setBuffer(outputPin, output.data() + offset);
     };
     bind(0);
-    module.open();
-    module.process(block, start);
+    driver.open();
+    driver.process(block, start);
     BlockCursor cursor(block);
     auto step = [&] {
         bind(cursor.next());
-        module.process(block);
+        driver.process(block);
     };
     for (auto _ : state) {
         step();
@@ -92,10 +99,9 @@ void moduleThroughProcess(benchmark::State& state, const ModuleSetup& setup, int
 void registerModuleBenchmarks() {
     for (const ModuleSetup& setup : kModules)
         for (int32_t block : {16, 64, 512, 4096}) {
-            const std::string name = std::string("process/") + setup.id + "/" + std::to_string(block);
-            const float value = setup.control ? setup.control->second : 0.0f;
-            benchmark::RegisterBenchmark(name.c_str(), [&setup, block, value](benchmark::State& state) {
-                moduleThroughProcess(state, setup, block, value);
+            const std::string name = "process/" + described(setup).id + "/" + std::to_string(block);
+            benchmark::RegisterBenchmark(name.c_str(), [&setup, block](benchmark::State& state) {
+                moduleThroughProcess(state, setup, block, setup.control);
             });
         }
     // Hold times that give windows of 256, 4096 and 32768 samples at 48 kHz.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/module_library.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 
 namespace {
 

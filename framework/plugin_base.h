@@ -78,6 +78,13 @@ public:
     // What pins need from their plug-in.
     int32_t getBlockPosition() const { return blockPosition; }
     IMpHost* getHost() const { return host; }
+    // The host's sample rate in Hz, asked afresh on every call. 0 without a host or from a
+    // host that writes nothing: never a stale or undefined value.
+    float hostSampleRate() const {
+        float rate = 0.0f;
+        if (host) host->querySampleRate(&rate);
+        return rate;
+    }
     int32_t* sleepCountdownAddress() { return &sleepCountdown; }
     void raiseSleepCountdownTo(int32_t samples);
 

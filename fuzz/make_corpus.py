@@ -8,19 +8,33 @@ Run it from anywhere: python3 fuzz/make_corpus.py
 import math
 import pathlib
 import struct
+import tomllib
 
-OUT = pathlib.Path(__file__).resolve().parent / "corpus" / "module_process"
+FUZZ = pathlib.Path(__file__).resolve().parent
+OUT = FUZZ / "corpus" / "module_process"
 
-# Index into kModules, the audio inputs, the control pin (or None).
-MODULES = {
-    "peak": (0, 2, None),
-    "hardknee": (1, 1, 0),
-    "peakhold": (2, 1, 0),
-    "smoother": (3, 1, 0),
-    "integrator": (4, 1, None),
-    "ms2factor": (5, 1, None),
-    "factor2ms": (6, 1, None),
-}
+
+def read_modules():
+    """By short name, from modules/Dynamics.toml in the fuzzer's order: the index the fuzzer's
+    first byte picks, the audio input pins, the control pin (or None) and whether it takes a time."""
+    with open(FUZZ.parent / "modules" / "Dynamics.toml", "rb") as f:
+        described = tomllib.load(f)["module"]
+    modules = {}
+    for index, module in enumerate(described):
+        pins = [p for p in module["pin"] if p["direction"] == "in"]
+        audio = [i for i, p in enumerate(pins) if p["datatype"] == "audio"]
+        control = next(((i, p) for i, p in enumerate(pins) if p["datatype"] == "float"), None)
+        modules[module["name"]] = (
+            index,
+            audio,
+            control[0] if control else None,
+            bool(control) and control[1].get("unit") == "ms",
+        )
+    return modules
+
+
+MODULES = read_modules()
+TIME_PINS = {name for name, (_, _, _, time) in MODULES.items() if time}
 
 # Event kinds, and the pin byte for pin id p (the fuzzer maps byte b to b % (pins + 3) - 1).
 VALUE, RAW, ON, OFF, MESSAGE, ANNOUNCE, UNKNOWN, EXTERNAL = range(8)
@@ -41,8 +55,6 @@ def time_window(samples):
 
 # Time-pin values every module turns into a window of one sample (see timeValue).
 TIME_EDGES = [bytes([44]), bytes([48]), bytes([52, 5]), bytes([56]), bytes([60]), bytes([62])]
-
-TIME_PINS = {"peakhold", "smoother"}
 
 
 def event(kind, position, pin_byte=0, payload=b""):
@@ -82,11 +94,10 @@ CONTROL_VALUES = {"hardknee": 0.5, "peakhold": time_window(288), "smoother": tim
 
 
 def seeds():
-    for name, (index, inputs, control) in MODULES.items():
-        input_pins = [control + 1] if control is not None else list(range(inputs))
-        audio = b"".join(raw_samples(sine(64, 1.0 + k)) for k in range(inputs))
+    for name, (index, input_pins, control, _) in MODULES.items():
+        audio = b"".join(raw_samples(sine(64, 1.0 + k)) for k in range(len(input_pins)))
         start = start_events(input_pins, control, CONTROL_VALUES.get(name))
-        body = call(256, start, audio) + call(100, [], bytes([0] * inputs)) + call(64, [], audio)
+        body = call(256, start, audio) + call(100, [], bytes([0] * len(input_pins))) + call(64, [], audio)
         yield f"{name}_plain", header(index) + body
         # Streaming stops mid-block, then the module counts down and sleeps.
         stop = [event(OFF, 125, pin(p)) for p in input_pins]

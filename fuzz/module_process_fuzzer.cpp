@@ -5,7 +5,7 @@
 //
 // Input layout, read front to back (bytes past the end read as 0, and zeros decode to
 // ordinary choices):
-//   module       1 byte   index into kModules (mod 7)
+//   module       1 byte   index into Dynamics.toml's modules (mod their number, 7)
 //   sample rate  1 byte   see sampleRate()
 //   block size   1 byte   what the host reports, see reportedBlockSize()
 //   setup        1 byte   bit 0: also set buffers for pins without audio
@@ -28,19 +28,20 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "fuzz/guarded_buffer.h"
-#include "fuzz/uninstrumented.h"
 #include "host/event_list.h"
-#include "host/plugin_instance.h"
+#include "host/guarded_buffer.h"
+#include "host/module_driver.h"
+#include "host/uninstrumented.h"
 #include "tests/support/dynamics_library.h"
 
 namespace {
 
 using fuzzing::FuzzInput;
-using fuzzing::GuardedBuffer;
+using host::GuardedBuffer;
 
 constexpr int32_t kMaxBlock = 4096;
 // Per input: one of the longest blocks, or hundreds of short ones. Under the sanitizers and
@@ -51,39 +52,35 @@ constexpr long long kSampleBudget = 4096;
 constexpr int kMaxCalls = 512;
 constexpr uint32_t kUnwritten = 0x7FA5A5A5u;  // prefilled into outputs: a signalling NaN
 
+constexpr std::size_t kCanaries = 16;
+constexpr uint32_t kCanaryBits = 0x7F8DEAD1u;  // a signalling NaN no module makes
+
 // Under AddressSanitizer everything past the block is poisoned during a call (see
 // GuardedBuffer), so a module that touches it is stopped there, and the checks after a call
 // need to look only at the block: a run of hundreds of short blocks then costs the harness
 // in proportion to its samples, not to the buffers. Without it they look at the whole buffers.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kTailPoisoned = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kTailPoisoned = true;
-#else
-constexpr bool kTailPoisoned = false;
-#endif
-#else
-constexpr bool kTailPoisoned = false;
-#endif
+constexpr bool kTailPoisoned = GuardedBuffer::kPoisons;
 
-// The pins as modules/Dynamics.toml lists them; the time pin is the control pin in ms.
+// A module's pins as Dynamics.toml lists them; the time pin is the control pin in ms.
 struct ModuleShape {
-    const char* id;
+    std::string id;
     int32_t pinCount;
     std::vector<int32_t> audioInputs;
     int32_t output;
-    int32_t timePin = -1;
+    int32_t timePin;
 };
 
-const ModuleShape kModules[] = {
-    {"Orin Peak", 3, {0, 1}, 2},      {"Orin Hard Knee", 3, {1}, 2},  {"Orin Peak Hold", 3, {1}, 2, 0},
-    {"Orin SmootherG", 3, {1}, 2, 0}, {"Orin Integrator", 2, {0}, 1}, {"Orin ms2factor", 2, {0}, 1},
-    {"Orin factor2ms", 2, {0}, 1},
-};
+// Read when the program starts: read during the first input, the reading's coverage would
+// be credited to that input.
+const std::vector<ModuleShape> kModules = [] {
+    std::vector<ModuleShape> shapes;
+    for (const ovm::ModuleDescription& m : testing_support::dynamicsDescription().modules)
+        shapes.push_back({m.id, int32_t(m.pins.size()), m.audioInputs(), m.audioOutput(), m.timePin()});
+    return shapes;
+}();
 
 [[noreturn]] void fault(const ModuleShape& module, int call, const char* what, long long detail = -1) {
-    std::fprintf(stderr, "module_process_fuzzer: '%s', call %d: %s", module.id, call, what);
+    std::fprintf(stderr, "module_process_fuzzer: '%s', call %d: %s", module.id.c_str(), call, what);
     if (detail >= 0) std::fprintf(stderr, " (%lld)", detail);
     std::fprintf(stderr, "\n");
     std::abort();
@@ -440,7 +437,9 @@ int32_t firstCovered(const std::vector<PlannedEvent>& events, int32_t count, boo
 // (zeros), so inputs stay independent without allocating and poisoning buffers every time.
 GuardedBuffer& freshBuffer(std::size_t index) {
     static std::vector<std::unique_ptr<GuardedBuffer>> made;
-    while (made.size() <= index) made.push_back(std::make_unique<GuardedBuffer>(kMaxBlock));
+    while (made.size() <= index)
+        made.push_back(
+            std::make_unique<GuardedBuffer>(kMaxBlock, kCanaries, kCanaryBits, GuardedBuffer::Poison::yes));
     GuardedBuffer::fillBits(made[index]->samples(), kMaxBlock, 0);
     return *made[index];
 }
@@ -448,9 +447,10 @@ GuardedBuffer& freshBuffer(std::size_t index) {
 class ModuleRun {
 public:
     ModuleRun(FuzzInput& in, const ModuleShape& shape)
-        : in(in), shape(shape), rate(sampleRate(in)), instance(testing_support::dynamicsFactory(), shape.id) {
-        instance.host().setSampleRate(rate);
-        instance.host().setBlockSize(reportedBlockSize(in));
+        : in(in),
+          shape(shape),
+          rate(sampleRate(in)),
+          instance(testing_support::dynamicsFactory(), shape.id, {reportedBlockSize(in), rate, nullptr}) {
         const bool strayBuffers = in.byte() & 1;
         for (int32_t pin = 0; pin < shape.pinCount; ++pin) {
             const bool audio = pin == shape.output ||
@@ -495,7 +495,7 @@ private:
         GuardedBuffer::fillBits(output->samples(), std::size_t(checked), kUnwritten);
         const int32_t covered = firstCovered(planned, n, running);
 
-        for (auto& buffer : buffers) buffer->guard(std::size_t(n));
+        for (auto& buffer : buffers) buffer->guardBlock(std::size_t(n));
         instance.process(count, events);
         for (auto& buffer : buffers) buffer->release();
 
@@ -514,7 +514,7 @@ private:
         if (const int32_t i = firstWithBits(out, n, checked, kUnwritten, false); i < checked)
             fault(shape, call, "output written past the block", i);
         // A module that asked to sleep leaves the rest of the block as it was.
-        if (!instance.host().takeSleepRequest())
+        if (!instance.asleep())
             if (const int32_t i = firstWithBits(out, covered, n, kUnwritten, true); i < n)
                 fault(shape, call, "output sample not written", i);
         for (const host::StreamingReport& report : instance.host().takeStreamingReports())
@@ -527,7 +527,7 @@ private:
     const ModuleShape& shape;
     const std::optional<float> rate;  // as the host reports it
     TimeAllowance allowedTimes{in};   // see timeValue
-    host::PluginInstance instance;
+    host::ModuleDriver instance;
     std::vector<GuardedBuffer*> buffers;                         // one per audio pin
     std::vector<GuardedBuffer*> inputs;                          // in pin id order
     static inline std::array<float, kMaxBlock> inputsBefore[2];  // each input as the module got it
@@ -539,7 +539,7 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
-    const ModuleShape& shape = kModules[in.byte() % std::size(kModules)];
+    const ModuleShape& shape = kModules[in.byte() % kModules.size()];
     ModuleRun(in, shape).run();
     return 0;
 }

@@ -43,6 +43,11 @@ EventList& EventList::announceOutputs(int32_t position) {
     return add(makeRecord(position, mp::kEventAnnounceOutputs, -1));
 }
 
+EventList& EventList::event(int32_t position, int32_t type, int32_t pinId, float newValue) {
+    if (type == mp::kEventPinValue) return value(position, pinId, newValue);
+    return add(makeRecord(position, type, pinId));
+}
+
 EventList& EventList::add(const mp::EventRecord& record) {
     records.push_back(record);
     return *this;

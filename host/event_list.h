@@ -20,6 +20,8 @@ public:
     EventList& streaming(int32_t position, int32_t pinId, bool on);
     EventList& message(int32_t position, int32_t pinId);
     EventList& announceOutputs(int32_t position);
+    // An event of any type: a value event carries `value` as a float, the others nothing.
+    EventList& event(int32_t position, int32_t type, int32_t pinId, float value = 0);
     EventList& add(const mp::EventRecord& record);
 
     const mp::EventRecord* head();

@@ -38,7 +38,6 @@ int32_t ModuleHost::requestSleep() {
     if (recording) [[unlikely]]
         keep(HostCall::Kind::RequestSleep);
     ++sleepRequests;
-    sleepPending = true;
     return mp::kResultOk;
 }
 
@@ -59,8 +58,6 @@ int32_t ModuleHost::querySampleRate(float* hertz) {
 }
 
 std::vector<StreamingReport> ModuleHost::takeStreamingReports() { return std::exchange(reports, {}); }
-
-bool ModuleHost::takeSleepRequest() { return std::exchange(sleepPending, false); }
 
 void ModuleHost::keep(HostCall::Kind kind, int32_t position, int32_t pinId, int32_t value, float floatValue) {
     recordedCalls.push_back({kind, position, pinId, value, floatValue});

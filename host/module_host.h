@@ -31,8 +31,8 @@ struct StreamingReport {
 
 // The host side that one module object talks to. Hand it to the object with setHost (or
 // createInstanceWithHost); it answers the host interface, reports the block size and sample
-// rate it was given, keeps the streaming reports and sleep requests for the caller and,
-// when asked to, records every call. It lives on the caller's side: references are counted
+// rate it was given, keeps the streaming reports, counts the sleep requests and, when asked
+// to, records every call. It lives on the caller's side: references are counted
 // for inspection but never destroy it, and it must outlive the objects attached to it.
 class ModuleHost : public mp::IMpHost {
 public:
@@ -58,8 +58,7 @@ public:
     std::vector<StreamingReport> takeStreamingReports();
     const std::vector<StreamingReport>& streamingReports() const { return reports; }
     void clearStreamingReports() { reports.clear(); }
-    // Whether the object asked to sleep since the last take.
-    bool takeSleepRequest();
+    // How many times the objects asked to sleep.
     int32_t sleepRequestCount() const { return sleepRequests; }
 
     int32_t addRefCount() const { return addRefs; }
@@ -91,7 +90,6 @@ private:
     std::vector<HostCall> recordedCalls;
     std::vector<StreamingReport> reports;
     int32_t sleepRequests = 0;
-    bool sleepPending = false;
     int32_t addRefs = 0;
     int32_t releases = 0;
 };

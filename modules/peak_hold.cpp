@@ -164,8 +164,7 @@ private:
     // had not come, and nothing escapes onPinsUpdated. For a moment the old and the new
     // storage are both held.
     void refill() {
-        float sampleRate = 0.0f;  // stays 0 when no host or a host that does not know it
-        if (mp::IMpHost* host = getHost()) host->querySampleRate(&sampleRate);
+        const float sampleRate = hostSampleRate();
         const int32_t holdLength = holdLengthFor(holdTime.getValue(), sampleRate);
         std::unique_ptr<float[]> newHistory;
         DoublingRing newRing;

@@ -193,8 +193,7 @@ private:
     // changed, so when that fails the filter stays entirely as it was (ring, lengths, sums,
     // gain and the width of its sums) and the failure propagates to the caller.
     void rebuild() {
-        float sampleRate = 0.0f;  // stays 0 when no host or a host that does not know it
-        if (mp::IMpHost* host = getHost()) host->querySampleRate(&sampleRate);
+        const float sampleRate = hostSampleRate();
         float samples = (sampleRate * time.getValue()) * 0.001f;
         if (samples > kLongestTime) samples = kLongestTime;
         const int32_t newLength1 = lengthFor(samples, 0.4);

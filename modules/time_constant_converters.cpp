@@ -87,20 +87,12 @@ public:
         float rate[kChunk];
         for (int32_t done = 0; done < count; done += kChunk) {
             const int32_t chunk = std::min(count - done, kChunk);
-            for (int32_t k = 0; k < chunk; ++k) rate[k] = currentSampleRate();
+            for (int32_t k = 0; k < chunk; ++k) rate[k] = hostSampleRate();
             convert(in + done, rate, out + done, chunk);
         }
     }
 
 private:
-    // Starts from 0 before every query, so a host that writes nothing (or no host at all)
-    // yields a rate of 0 rather than a stale or undefined value.
-    float currentSampleRate() const {
-        float rate = 0.0f;
-        if (mp::IMpHost* host = getHost()) host->querySampleRate(&rate);
-        return rate;
-    }
-
     mp::AudioInPin input;
     mp::AudioOutPin output;
 };

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/module_library.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 #include "ovm/cli/commands.h"
 #include "ovm/core/errors.h"
 #include "ovm/core/library_lookup.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,12 @@ struct ModuleDescription {
 
     // The pin's id, or -1.
     int pinId(std::string_view pinName) const;
+    // The ids of the audio inputs, in id order.
+    std::vector<int32_t> audioInputs() const;
+    // The first audio output's id, or -1.
+    int32_t audioOutput() const;
+    // The control input that takes a time ("ms"), or -1.
+    int32_t timePin() const;
 };
 
 // What a module library's description file says: the binary interface itself cannot list

@@ -8,10 +8,8 @@ ModuleNode::ModuleNode(std::string name, mp::IMpFactory2& factory, const ModuleD
                        int32_t blockSize, float sampleRate)
     : Node(std::move(name), blockSize),
       module(description),
-      instance(factory, description.id),
+      instance(factory, description.id, {blockSize, sampleRate, nullptr}),
       silence(std::size_t(blockSize), 0.0f) {
-    instance.host().setBlockSize(blockSize);
-    instance.host().setSampleRate(sampleRate);
     for (int32_t id = 0; id < int32_t(description.pins.size()); ++id) {
         const PinDescription& pin = description.pins[std::size_t(id)];
         if (!pin.audio) continue;
@@ -40,26 +38,19 @@ int32_t ModuleNode::outputId(std::string_view pinName) const {
 
 void ModuleNode::process(int32_t count, const std::vector<NodeEvent>& events,
                          std::vector<StreamingChange>& changes) {
-    if (sleeping && events.empty()) {
+    if (instance.maySkip(!events.empty())) {
         ++nodeStats.skippedBlocks;
         holdStaticOutputs(count);
         return;
     }
-    if (sleeping) ++nodeStats.wakes;
-    sleeping = false;
+    if (instance.asleep()) ++nodeStats.wakes;
     eventList.clear();
-    for (const NodeEvent& e : events) {
-        if (e.type == mp::kEventPinValue)
-            eventList.value(e.position, e.pinId, e.value);
-        else
-            eventList.add({e.position, e.type, e.pinId, 0, {}, nullptr, nullptr});
-    }
+    for (const NodeEvent& e : events) eventList.event(e.position, e.type, e.pinId, e.value);
     for (auto& [pin, state] : outputStates) state.staticFrom = 0;
     ++nodeStats.processCalls;
     instance.process(count, eventList);
     collectChanges(count, changes);
-    if (instance.host().takeSleepRequest()) {
-        sleeping = true;
+    if (instance.asleep()) {
         ++nodeStats.sleeps;
         holdStaticOutputs(count);
     }

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "host/event_list.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 #include "ovm/core/module_description.h"
 #include "ovm/core/node.h"
 
@@ -23,7 +23,7 @@ public:
                  std::vector<StreamingChange>& changes) override;
 
     const ModuleDescription& description() const { return module; }
-    bool asleep() const { return sleeping; }
+    bool asleep() const { return instance.asleep(); }
 
 private:
     struct OutputState {
@@ -37,11 +37,10 @@ private:
     void holdStaticOutputs(int32_t count);
 
     const ModuleDescription& module;
-    host::PluginInstance instance;
+    host::ModuleDriver instance;
     host::EventList eventList;
     std::vector<float> silence;
     std::map<int32_t, OutputState> outputStates;
-    bool sleeping = false;
 };
 
 }  // namespace ovm

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "host/elf_exports.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 #include "ovm/validate/check.h"
 #include "ovm/validate/interface_identifiers.h"
 

@@ -4,10 +4,11 @@
 #include <malloc.h>
 
 #include <climits>
+#include <map>
 
 #include "host/defaults.h"
 #include "host/event_list.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 #include "ovm/validate/check.h"
 #include "ovm/validate/interface_identifiers.h"
 
@@ -45,16 +46,12 @@ struct Buffers {
 };
 
 host::EventList startEvents(const ModuleDescription& module) {
-    host::EventList events;
+    std::map<int32_t, float> defaults;
     for (int32_t pin = 0; pin < int32_t(module.pins.size()); ++pin) {
         const PinDescription& p = module.pins[std::size_t(pin)];
-        if (p.output) continue;
-        if (p.audio)
-            events.streaming(0, pin, true);
-        else
-            events.value(0, pin, float(p.defaultValue));
+        if (!p.output && !p.audio) defaults[pin] = float(p.defaultValue);
     }
-    return std::move(events.announceOutputs(0));
+    return host::startEvents(module.audioInputs(), defaults);
 }
 
 // Opens the object and runs its first block as a host starts it.

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-
-#include "host/plugin_instance.h"
 
 namespace ovm::validate {
 
@@ -20,23 +17,13 @@ constexpr uint32_t kCanaryBits = 0x7FC0CA7Eu;
 constexpr uint32_t kInputCanaryBits = 0x7FC01A7Eu;
 constexpr int32_t kGuard = 64;
 
-float fromBits(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
+using host::fromBits;
 
 bool isMarker(float value) { return bitsOf(value) == kMarkerBits; }
 
 bool isTypical(float value) { return value == 0.0f || std::isnormal(value); }
 
 }  // namespace
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 std::string describeSample(float value) {
     char text[64];
@@ -46,47 +33,44 @@ std::string describeSample(float value) {
 
 // A pin's samples with a guard zone on either side.
 struct Subject::Buffer {
+    Buffer(bool output, int32_t capacity)
+        : output(output), guarded(std::size_t(capacity), kGuard, kCanaryBits) {}
     bool output;
-    std::vector<float> storage;
-    std::vector<float> given;  // the storage as handed over, for inputs
-    float* data() { return storage.data() + kGuard; }
+    host::GuardedBuffer guarded;
+    std::vector<float> given;  // the window as handed over, for inputs
+    float* data() { return guarded.samples(); }
+    float* window() { return guarded.withGuards(); }
 };
 
 Subject::Subject(mp::IMpFactory2& factory, const ModuleDescription& description, const Programme& input,
                  SubjectOptions runOptions)
     : module(description), programme(input), options(std::move(runOptions)) {
-    moduleHost = options.makeHost ? options.makeHost() : std::make_unique<host::ModuleHost>();
-    moduleHost->setBlockSize(options.hostBlockSize);
-    moduleHost->setSampleRate(options.sampleRate);
-    const std::u16string id = host::toModuleId(module.id);
-    const int32_t result = factory.createInstanceWithHost(id.c_str(), 0, moduleHost.get(), object.put());
-    if (result != mp::kResultOk || !object) {
-        violation("create", "createInstanceWithHost returned " + std::to_string(result));
-        object.detach();
+    try {
+        driver = std::make_unique<host::ModuleDriver>(
+            factory, module.id,
+            host::DriverSettings{options.hostBlockSize, options.sampleRate,
+                                 options.makeHost ? options.makeHost() : nullptr});
+    } catch (const host::ModuleCreationError& refused) {
+        violation("create", "createInstanceWithHost returned " + std::to_string(refused.result));
         position = programme.length;
         return;
     }
     for (int32_t pin = 0; pin < int32_t(module.pins.size()); ++pin) {
         const PinDescription& described = module.pins[std::size_t(pin)];
         if (!described.audio) continue;
-        auto made = std::make_unique<Buffer>();
-        made->output = described.output;
-        made->storage.assign(std::size_t(options.capacity + 2 * kGuard), fromBits(kCanaryBits));
+        auto made = std::make_unique<Buffer>(described.output, options.capacity);
         if (described.output) {
             outputStates[pin] = {};
             produced[pin];
         }
-        object->setBuffer(pin, made->data());
+        driver->setBuffer(pin, made->data());
         buffers[pin] = std::move(made);
     }
-    object->open();
+    driver->open();
     events.reserve(64);
 }
 
-Subject::~Subject() {
-    // The object goes before its host.
-    object.reset();
-}
+Subject::~Subject() = default;
 
 Subject::Buffer& Subject::buffer(int32_t pinId) { return *buffers.at(pinId); }
 
@@ -102,29 +86,26 @@ void Subject::runToEnd(const Partition& partition) {
 }
 
 void Subject::block(int32_t count) {
-    if (!object) return;
+    if (!driver) return;
     count = std::min(count, programme.length - position);
     buildEvents(count);
-    if (asleep && options.honourSleep && events.empty()) {
+    if (options.honourSleep && driver->maySkip(!events.empty())) {
         holdWhileAsleep(count);
         position += count;
         return;
     }
-    asleep = false;
     prepare(count);
-    moduleHost->takeSleepRequest();
     bool hasValueEvent = false;
     for (const mp::EventRecord* e = events.head(); e != nullptr; e = e->next)
         hasValueEvent = hasValueEvent || e->type == mp::kEventPinValue;
     if (options.aroundProcess) options.aroundProcess(true, hasValueEvent);
-    object->process(count, events.head());
+    driver->process(count, events);
     if (options.aroundProcess) options.aroundProcess(false, hasValueEvent);
-    const bool slept = moduleHost->takeSleepRequest();
+    const bool slept = driver->asleep();
     check(count, slept);
     collect(count);
     if (slept && sleepCount == 0) firstSleep = SleepCall{position, position + count, lastStatic};
     if (slept) ++sleepCount;
-    asleep = slept;
     position += count;
 }
 
@@ -135,14 +116,11 @@ void Subject::buildEvents(int32_t count) {
     while (nextEvent < programme.events.size() && programme.events[nextEvent].at < position + count) {
         const TimedEvent& e = programme.events[nextEvent++];
         const int32_t at = e.at - position;
-        if (e.type == mp::kEventPinValue) {
-            events.value(at, e.pinId, e.value);
+        events.event(at, e.type, e.pinId, e.value);
+        if (e.type == mp::kEventPinValue)
             controlValues[e.pinId] = e.value;
-        } else {
-            events.add({at, e.type, e.pinId, 0, {}, nullptr, nullptr});
-            if (e.type == mp::kEventStreamingOn || e.type == mp::kEventStreamingOff)
-                inputStreaming[e.pinId] = e.type == mp::kEventStreamingOn;
-        }
+        else if (e.type == mp::kEventStreamingOn || e.type == mp::kEventStreamingOff)
+            inputStreaming[e.pinId] = e.type == mp::kEventStreamingOn;
     }
 }
 
@@ -151,13 +129,13 @@ void Subject::prepare(int32_t count) {
     // must not cost a pass over the whole capacity.
     const auto window = std::size_t(count + 2 * kGuard);
     for (auto& [pin, b] : buffers) {
-        std::fill_n(b->storage.begin(), window, fromBits(b->output ? kCanaryBits : kInputCanaryBits));
+        std::fill_n(b->window(), window, fromBits(b->output ? kCanaryBits : kInputCanaryBits));
         if (b->output) {
             std::fill_n(b->data(), count, fromBits(kMarkerBits));
         } else {
             const std::vector<float>& samples = programme.inputs.at(pin);
             std::copy_n(samples.begin() + position, count, b->data());
-            b->given.assign(b->storage.begin(), b->storage.begin() + long(window));
+            b->given.assign(b->window(), b->window() + window);
         }
     }
 }
@@ -169,15 +147,15 @@ void Subject::check(int32_t count, bool sleptNow) {
             const auto at = int32_t(i) - kGuard;
             const bool inBlock = at >= 0 && at < count;
             const uint32_t expected = b->output ? kCanaryBits : bitsOf(b->given[i]);
-            if ((b->output && inBlock) || bitsOf(b->storage[i]) == expected) continue;
+            if ((b->output && inBlock) || bitsOf(b->window()[i]) == expected) continue;
             violation(inBlock ? "inputs" : "canaries",
                       "pin " + std::to_string(pin) + ": sample " + std::to_string(at) + " of a " +
                           std::to_string(count) + "-sample block " + (inBlock ? "changed" : "written") +
-                          " (now " + describeSample(b->storage[i]) + ")");
+                          " (now " + describeSample(b->window()[i]) + ")");
             break;
         }
     }
-    std::vector<host::StreamingReport> reports = moduleHost->takeStreamingReports();
+    std::vector<host::StreamingReport> reports = driver->host().takeStreamingReports();
     checkReports(count, reports);
     for (const host::StreamingReport& r : reports)
         if (!r.streaming) lastStatic = position + r.position;

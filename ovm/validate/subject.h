@@ -10,10 +10,11 @@
 
 #include "abi/factory_interfaces.h"
 #include "abi/plugin_interfaces.h"
-#include "host/com_ptr.h"
 #include "host/defaults.h"
 #include "host/event_list.h"
-#include "host/module_host.h"
+#include "host/guarded_buffer.h"
+#include "host/module_driver.h"
+#include "host/sample_bits.h"
 #include "ovm/validate/programme.h"
 
 namespace ovm::validate {
@@ -61,8 +62,6 @@ public:
 
     const Outputs& outputs() const { return produced; }
     const std::vector<Violation>& violations() const { return found; }
-    host::ModuleHost& host() { return *moduleHost; }
-    mp::IMpPlugin2& plugin() { return *object; }
     int32_t sleeps() const { return sleepCount; }
     // The call in which the first sleep request came, and the last static report before it.
     struct SleepCall {
@@ -99,8 +98,7 @@ private:
     const ModuleDescription& module;
     const Programme& programme;
     SubjectOptions options;
-    std::unique_ptr<host::ModuleHost> moduleHost;
-    host::ComPtr<mp::IMpPlugin2> object;
+    std::unique_ptr<host::ModuleDriver> driver;  // null when the factory refused the module
     std::map<int32_t, std::unique_ptr<Buffer>> buffers;
     std::map<int32_t, OutputState> outputStates;
     std::map<int32_t, bool> inputStreaming;
@@ -108,7 +106,6 @@ private:
     host::EventList events;
     std::size_t nextEvent = 0;
     int32_t position = 0;
-    bool asleep = false;
     std::optional<int32_t> lastStatic;  // sample position of the latest static report
     std::optional<SleepCall> firstSleep;
     int32_t sleepCount = 0;
@@ -128,7 +125,7 @@ RunResult runProgramme(mp::IMpFactory2& factory, const ModuleDescription& module
 // Empty when both carry the same bits, else where they first differ.
 std::string firstDifference(const Outputs& expected, const Outputs& actual);
 
-uint32_t bitsOf(float value);
+using host::bitsOf;
 std::string describeSample(float value);
 
 }  // namespace ovm::validate

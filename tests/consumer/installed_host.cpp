@@ -9,7 +9,7 @@
 
 #include "host/event_list.h"
 #include "host/module_library.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 
 namespace {
 
@@ -31,19 +31,18 @@ bool fail(const std::string& what) {
 bool createsEveryModule(const host::ModuleLibrary& library) {
     const std::vector<std::string> ids = describedModules(library.path());
     if (ids.size() != 7) return fail("the description lists " + std::to_string(ids.size()) + " modules, not 7");
-    for (const std::string& id : ids) host::PluginInstance module(*library.factory(), id);
+    for (const std::string& id : ids) host::ModuleDriver module(*library.factory(), id);
     return true;
 }
 
 // The integrator's output is the running sum of its input (pin 0 in, pin 1 out).
 bool integratorSums(const host::ModuleLibrary& library) {
-    host::PluginInstance integrator(*library.factory(), "Orin Integrator");
+    host::ModuleDriver integrator(*library.factory(), "Orin Integrator");
     std::vector<float> input{1, 2, 3, 4}, output(4, -1);
     integrator.setBuffer(0, input.data());
     integrator.setBuffer(1, output.data());
     if (integrator.open() != 0) return fail("the integrator does not open");
-    host::EventList start;
-    start.streaming(0, 0, true).announceOutputs(0);
+    host::EventList start = host::startEvents({0}, {});
     integrator.process(4, start);
     if (output != std::vector<float>{1, 3, 6, 10}) return fail("the integrator's output is not 1 3 6 10");
     return true;

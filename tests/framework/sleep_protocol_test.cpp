@@ -13,7 +13,7 @@ TEST(SleepProtocol, NewModuleAsksToSleepAtOnceWithoutRunning) {
     AttachedProbe p;
     p.process(64);
     EXPECT_TRUE(p.m().runs.empty());
-    EXPECT_TRUE(p.moduleHost.takeSleepRequest());
+    EXPECT_EQ(p.moduleHost.sleepRequestCount(), 1);
 }
 
 TEST(SleepProtocol, StaticOutputRunsOneHostBlockThenSleeps) {

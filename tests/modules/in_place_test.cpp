@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <optional>
 #include <random>
 
+#include "tests/support/dynamics_library.h"
 #include "tests/support/module_harness.h"
 
 namespace {
@@ -14,49 +14,34 @@ namespace {
 using testing_support::bitsOf;
 using testing_support::ModuleHarness;
 
-struct InPlaceCase {
-    const char* id;
-    int32_t input, output;
-    std::optional<std::pair<int32_t, float>> control = std::nullopt;
-    std::optional<int32_t> otherInput = std::nullopt;
-};
-
 TEST(InPlace, EveryModuleGivesTheSameOutputWhenTheOutputSharesTheInputsBuffer) {
-    const InPlaceCase cases[] = {
-        {"Orin Peak", 0, 2, std::nullopt, 1},
-        {"Orin Hard Knee", 1, 2, std::pair{0, 0.5f}},
-        {"Orin Integrator", 0, 1},
-        {"Orin ms2factor", 0, 1},
-        {"Orin factor2ms", 0, 1},
-        {"Orin Peak Hold", 1, 2, std::pair{0, 20.0f}},
-        {"Orin SmootherG", 1, 2, std::pair{0, 3.0f}},
-    };
+    // Each control pin's value, by module name; the pins come from Dynamics.toml.
+    const std::map<std::string, float> controlValues = {
+        {"hardknee", 0.5f}, {"peakhold", 20.0f}, {"smoother", 3.0f}};
     std::mt19937 random(6);
     auto signal = testing_support::uniformNoise(30000, 0.01f, 1.5f, random);
     // NaN bursts send PeakHold through its exact ring and back.
     for (std::size_t at = 5000; at < signal.size(); at += 7000)
         signal[at] = std::numeric_limits<float>::quiet_NaN();
     const auto other = testing_support::uniformNoise(signal.size(), -1.5f, 1.5f, random);
-    for (const InPlaceCase& c : cases) {
-        SCOPED_TRACE(c.id);
-        std::vector<int32_t> pins = {c.input, c.output};
-        std::map<int32_t, std::vector<float>> inputs = {{c.input, signal}};
-        if (c.otherInput) {
-            pins.push_back(*c.otherInput);
-            inputs[*c.otherInput] = other;
-        }
-        std::vector<int32_t> streaming = {c.input};
-        if (c.otherInput) streaming.push_back(*c.otherInput);
-        host::EventList first = testing_support::startEvents(streaming);
-        if (c.control) first.value(0, c.control->first, c.control->second);
-        ModuleHarness separate(c.id, pins, 4096), inPlace(c.id, pins, 4096);
-        separate.host().setSampleRate(48000.0f);
-        inPlace.host().setSampleRate(48000.0f);
-        inPlace.shareBuffer(c.output, c.input);
-        const auto expected = separate.run(inputs, c.output, first);
-        const auto output = inPlace.run(inputs, c.input, first);
+    for (const ovm::ModuleDescription& module : testing_support::dynamicsDescription().modules) {
+        SCOPED_TRACE(module.id);
+        const std::vector<int32_t> audioInputs = module.audioInputs();
+        const int32_t input = audioInputs.at(0), output = module.audioOutput();
+        std::map<int32_t, std::vector<float>> inputs = {{input, signal}};
+        if (audioInputs.size() > 1) inputs[audioInputs[1]] = other;
+        std::map<int32_t, float> controls;
+        for (int32_t pin = 0; pin < int32_t(module.pins.size()); ++pin)
+            if (!module.pins[std::size_t(pin)].audio) controls[pin] = controlValues.at(module.name);
+        std::vector<int32_t> pins = audioInputs;
+        pins.push_back(output);
+        ModuleHarness separate(module.id, pins, 4096), inPlace(module.id, pins, 4096);
+        inPlace.shareBuffer(output, input);
+        const host::EventList first = testing_support::startEvents(audioInputs, controls);
+        const auto expected = separate.run(inputs, output, first);
+        const auto result = inPlace.run(inputs, input, first);
         for (std::size_t k = 0; k < expected.size(); ++k)
-            ASSERT_EQ(bitsOf(output[k]), bitsOf(expected[k])) << "sample " << k;
+            ASSERT_EQ(bitsOf(result[k]), bitsOf(expected[k])) << "sample " << k;
     }
 }
 

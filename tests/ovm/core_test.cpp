@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
 #include "ovm/core/engine.h"
 #include "ovm/core/errors.h"
 #include "ovm/core/module_description.h"
@@ -91,7 +91,7 @@ TEST(LibraryDescription, MatchesDynamicsLibrary) {
     const ovm::LibraryDescription description = ovm::readLibraryDescription(DYNAMICS_LIBRARY_PATH);
     EXPECT_EQ(description.modules.size(), 7u);
     for (const ovm::ModuleDescription& module : description.modules) {
-        host::PluginInstance instance(testing_support::dynamicsFactory(), module.id);
+        host::ModuleDriver instance(testing_support::dynamicsFactory(), module.id);
         std::vector<float> buffer(8);
         for (std::size_t id = 0; id < module.pins.size(); ++id)
             EXPECT_EQ(instance.setBuffer(int32_t(id), buffer.data()), 0) << module.id << " pin " << id;

@@ -1,5 +1,8 @@
 #include "tests/support/dynamics_library.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace testing_support {
 
 host::ModuleLibrary& dynamicsLibrary() {
@@ -11,6 +14,17 @@ host::ModuleLibrary& dynamicsLibrary() {
 mp::IMpFactory2& dynamicsFactory() {
     static auto* factory = dynamicsLibrary().factory().detach();
     return *factory;
+}
+
+const ovm::LibraryDescription& dynamicsDescription() {
+    static const ovm::LibraryDescription description = ovm::readLibraryDescription(DYNAMICS_LIBRARY_PATH);
+    return description;
+}
+
+const ovm::ModuleDescription& dynamicsModule(std::string_view idOrName) {
+    const ovm::ModuleDescription* module = dynamicsDescription().find(idOrName);
+    if (module == nullptr) throw std::out_of_range("Dynamics.toml has no module " + std::string(idOrName));
+    return *module;
 }
 
 }  // namespace testing_support

@@ -1,7 +1,6 @@
 #include "tests/support/module_harness.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "tests/support/dynamics_library.h"
 
@@ -66,13 +65,6 @@ std::vector<float> ModuleHarness::runSplit(const std::map<int32_t, std::vector<f
     return output;
 }
 
-host::EventList startEvents(const std::vector<int32_t>& streamingInputs) {
-    host::EventList events;
-    for (int32_t pin : streamingInputs) events.streaming(0, pin, true);
-    events.announceOutputs(0);
-    return events;
-}
-
 std::vector<float> uniformNoise(std::size_t count, float low, float high, std::mt19937& random) {
     std::uniform_real_distribution<float> distribution(low, high);
     std::vector<float> samples(count);
@@ -86,15 +78,9 @@ std::vector<float> withTinyValues(std::vector<float> samples, std::mt19937& rand
     for (auto& sample : samples) {
         if (random() % 8 != 0) continue;
         const uint32_t bits = (random() % 2 ? kSignBit : 0u) | (random() % 4 == 0 ? 0u : tiny(random));
-        std::memcpy(&sample, &bits, sizeof sample);
+        sample = host::fromBits(bits);
     }
     return samples;
-}
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
 }
 
 }  // namespace testing_support

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "host/event_list.h"
-#include "host/plugin_instance.h"
+#include "host/module_driver.h"
+#include "host/sample_bits.h"
 
 namespace testing_support {
 
@@ -40,14 +41,13 @@ public:
 private:
     void loadBlock(const std::map<int32_t, std::vector<float>>& inputs, std::size_t start, int32_t count);
 
-    host::PluginInstance instance;
+    host::ModuleDriver instance;
     int32_t maxBlock;
     std::map<int32_t, std::vector<float>> buffers;
 };
 
-// Events that start a module as a host does: every input pin streaming and the outputs
-// announced, at position 0.
-host::EventList startEvents(const std::vector<int32_t>& streamingInputs);
+using host::bitsOf;
+using host::startEvents;
 
 std::vector<float> uniformNoise(std::size_t count, float low, float high, std::mt19937& random);
 
@@ -55,8 +55,5 @@ std::vector<float> uniformNoise(std::size_t count, float low, float high, std::m
 // decaying signal reaches them, and a host running with denormals-are-zero reads the
 // subnormals as zero.
 std::vector<float> withTinyValues(std::vector<float> samples, std::mt19937& random);
-
-// The raw bits of a float, for bit-exact comparisons.
-uint32_t bitsOf(float value);
 
 }  // namespace testing_support
