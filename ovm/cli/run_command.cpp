@@ -5,7 +5,7 @@
 
 #include "ovm/cli/commands.h"
 #include "ovm/core/audio_file.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/patch_runner.h"
 
 namespace ovm::cli {

@@ -1,10 +1,10 @@
-#include "ovm/core/module_description.h"
+#include "engine/module_description.h"
 
 #include <toml++/toml.h>
 
 #include <filesystem>
 
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/text_file.h"
 #include "ovm/core/toml_fields.h"
 

@@ -10,12 +10,12 @@
 
 #include "host/module_library.h"
 #include "ovm/core/audio_file.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/level_plot.h"
 #include "ovm/core/library_lookup.h"
 #include "ovm/core/output_file.h"
-#include "ovm/core/message_text.h"
-#include "ovm/core/quantity.h"
+#include "engine/message_text.h"
+#include "engine/quantity.h"
 #include "ovm/core/run_files.h"
 #include "ovm/core/run_report.h"
 

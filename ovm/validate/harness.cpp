@@ -14,7 +14,7 @@
 #include <random>
 
 #include "host/module_library.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/validate/programme.h"
 
 namespace ovm::validate {

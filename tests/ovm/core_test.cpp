@@ -6,11 +6,11 @@
 #include <cmath>
 
 #include "host/plugin_instance.h"
-#include "ovm/core/engine.h"
-#include "ovm/core/errors.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/patch.h"
-#include "ovm/core/quantity.h"
+#include "engine/engine.h"
+#include "engine/errors.h"
+#include "engine/module_description.h"
+#include "engine/patch.h"
+#include "engine/quantity.h"
 #include "tests/support/dynamics_library.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include "host/event_list.h"
 #include "host/plugin_instance.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/node.h"
+#include "engine/module_description.h"
+#include "engine/node.h"
 
 namespace ovm {
 

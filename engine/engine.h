@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "abi/factory_interfaces.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/node.h"
-#include "ovm/core/patch.h"
+#include "engine/module_description.h"
+#include "engine/node.h"
+#include "engine/patch.h"
 
 namespace ovm {
 

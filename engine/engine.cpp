@@ -1,4 +1,4 @@
-#include "ovm/core/engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,10 +9,10 @@
 
 #include "abi/event_record.h"
 #include "host/module_library.h"
-#include "ovm/core/errors.h"
-#include "ovm/core/host_nodes.h"
-#include "ovm/core/module_node.h"
-#include "ovm/core/quantity.h"
+#include "engine/errors.h"
+#include "engine/host_nodes.h"
+#include "engine/module_node.h"
+#include "engine/quantity.h"
 
 namespace ovm {
 

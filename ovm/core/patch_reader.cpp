@@ -1,9 +1,9 @@
-#include "ovm/core/patch.h"
+#include "engine/patch.h"
 
 #include <stdexcept>
 
-#include "ovm/core/errors.h"
-#include "ovm/core/quantity.h"
+#include "engine/errors.h"
+#include "engine/quantity.h"
 #include "ovm/core/text_file.h"
 #include "ovm/core/toml_fields.h"
 

@@ -1,4 +1,4 @@
-#include "ovm/core/message_text.h"
+#include "engine/message_text.h"
 
 namespace ovm {
 
