@@ -8,8 +8,8 @@
 #include "bench/bench_support.h"
 #include "ovm/core/demo_signal.h"
 #include "engine/engine.h"
-#include "engine/module_description.h"
-#include "engine/patch.h"
+#include "ovm/core/library_description_reader.h"
+#include "ovm/core/patch_reader.h"
 
 namespace bench {
 namespace {

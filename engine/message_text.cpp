@@ -37,4 +37,13 @@ std::string withLongPartsCut(std::string_view message) {
     return cutInTheMiddle(out, kLongestMessage);
 }
 
+std::string listed(const std::vector<std::string>& items, std::string_view conjunction) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) text += i + 1 == items.size() ? " " + std::string(conjunction) + " " : ", ";
+        text += items[i];
+    }
+    return text;
+}
+
 }  // namespace ovm

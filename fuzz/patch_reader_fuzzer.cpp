@@ -10,8 +10,8 @@
 
 #include "engine/engine.h"
 #include "engine/errors.h"
-#include "engine/module_description.h"
-#include "engine/patch.h"
+#include "ovm/core/library_description_reader.h"
+#include "ovm/core/patch_reader.h"
 #include "tests/support/dynamics_library.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "ovm/cli/commands.h"
 #include "engine/errors.h"
 #include "ovm/core/library_lookup.h"
-#include "engine/module_description.h"
+#include "ovm/core/library_description_reader.h"
 
 namespace ovm::cli {
 

@@ -15,6 +15,7 @@
 
 #include "host/module_library.h"
 #include "engine/errors.h"
+#include "ovm/core/library_description_reader.h"
 #include "ovm/validate/programme.h"
 
 namespace ovm::validate {

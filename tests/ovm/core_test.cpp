@@ -8,8 +8,9 @@
 #include "host/plugin_instance.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
-#include "engine/module_description.h"
-#include "engine/patch.h"
+#include "ovm/core/library_description_reader.h"
+#include "ovm/core/patch_reader.h"
+#include "ovm/core/value_override_parser.h"
 #include "engine/quantity.h"
 #include "tests/support/dynamics_library.h"
 

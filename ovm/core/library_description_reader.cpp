@@ -1,4 +1,4 @@
-#include "engine/module_description.h"
+#include "ovm/core/library_description_reader.h"
 
 #include <toml++/toml.h>
 
@@ -9,18 +9,6 @@
 #include "ovm/core/toml_fields.h"
 
 namespace ovm {
-
-int ModuleDescription::pinId(std::string_view pinName) const {
-    for (std::size_t i = 0; i < pins.size(); ++i)
-        if (pins[i].name == pinName) return int(i);
-    return -1;
-}
-
-const ModuleDescription* LibraryDescription::find(std::string_view idOrName) const {
-    for (const auto& module : modules)
-        if (module.id == idOrName || module.name == idOrName) return &module;
-    return nullptr;
-}
 
 std::string descriptionPathFor(const std::string& libraryPath) {
     return std::filesystem::path(libraryPath).replace_extension(".toml").string();
