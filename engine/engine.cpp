@@ -87,18 +87,10 @@ private:
         std::map<std::string, SourceText> values;
         std::string where;
 
+        // How messages name its kind; the input and output nodes are each their own.
         std::string kindName() const {
-            switch (role) {
-                case Role::input:
-                    return std::string(kInputNode);
-                case Role::output:
-                    return std::string(kOutputNode);
-                case Role::module:
-                    return "module";
-                case Role::host:
-                    break;
-            }
-            return std::string(kind->name);
+            if (role == Role::host) return std::string(kind->name);
+            return role == Role::module ? "module" : name;
         }
     };
     struct Wire {
