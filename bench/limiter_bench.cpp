@@ -7,9 +7,9 @@
 
 #include "bench/bench_support.h"
 #include "ovm/core/demo_signal.h"
-#include "ovm/core/engine.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/patch.h"
+#include "engine/engine.h"
+#include "ovm/core/library_description_reader.h"
+#include "ovm/core/patch_reader.h"
 
 namespace bench {
 namespace {

@@ -10,7 +10,7 @@
 #include "bench/bench_support.h"
 #include "host/module_driver.h"
 #include "ovm/core/demo_signal.h"
-#include "ovm/core/module_description.h"
+#include "ovm/core/library_description_reader.h"
 
 namespace bench {
 namespace {

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "ovm/core/engine.h"
-#include "ovm/core/errors.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/patch.h"
+#include "engine/engine.h"
+#include "engine/errors.h"
+#include "ovm/core/library_description_reader.h"
+#include "ovm/core/patch_reader.h"
 #include "tests/support/dynamics_library.h"
 
 namespace {

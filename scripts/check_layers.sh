@@ -15,9 +15,10 @@ declare -A allowed=(
   [factory]="abi"
   [modules]="abi framework factory"
   [host]="abi"
-  [ovm/core]="abi host"
-  [ovm/validate]="abi host ovm/core"
-  [ovm/cli]="abi host ovm/core ovm/validate"
+  [engine]="abi host"
+  [ovm/core]="abi host engine"
+  [ovm/validate]="abi host engine ovm/core"
+  [ovm/cli]="abi host engine ovm/core ovm/validate"
   [examples]="abi host"
 )
 

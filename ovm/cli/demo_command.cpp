@@ -8,9 +8,9 @@
 #include "ovm/cli/limiter_patch.h"
 #include "ovm/core/audio_file.h"
 #include "ovm/core/demo_signal.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/patch_runner.h"
-#include "ovm/core/quantity.h"
+#include "engine/quantity.h"
 
 namespace fs = std::filesystem;
 

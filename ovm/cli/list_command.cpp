@@ -8,9 +8,9 @@
 #include "host/module_library.h"
 #include "host/module_driver.h"
 #include "ovm/cli/commands.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/library_lookup.h"
-#include "ovm/core/module_description.h"
+#include "ovm/core/library_description_reader.h"
 
 namespace ovm::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ovm/cli/commands.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 
 namespace {
 

@@ -3,10 +3,12 @@
 #include <cctype>
 #include <filesystem>
 
+#include "engine/engine_defaults.h"
+#include "engine/errors.h"
 #include "ovm/cli/commands.h"
 #include "ovm/core/audio_file.h"
-#include "ovm/core/errors.h"
 #include "ovm/core/patch_runner.h"
+#include "ovm/core/value_override_parser.h"
 
 namespace ovm::cli {
 
@@ -38,8 +40,8 @@ void runCommand(RunCommandOptions& options) {
     checkOutputFormat(options.run.outputPath);
     checkSampleRate(options.run.sampleRate);
     for (const std::string& set : options.sets) options.run.overrides.push_back(parseValueOverride(set));
-    if (options.run.blockSize && (*options.run.blockSize < 1 || *options.run.blockSize > 65536))
-        throw usageError("--block-size must be between 1 and 65536");
+    if (options.run.blockSize && (*options.run.blockSize < 1 || *options.run.blockSize > kMaxBlockSize))
+        throw usageError("--block-size must be between 1 and " + std::to_string(kMaxBlockSize));
     options.run.progress = !options.noProgress;
     const RunResult result = runPatch(options.run);
     checkCeiling(result, options.run.outputPath);
@@ -58,8 +60,9 @@ void addRunCommand(CLI::App& app) {
         ->required();
     run->add_option("--set,-s", options->sets,
                     "Set a value: node.pin=value, or at a time: node.pin=value@2.5s (repeatable)");
-    run->add_option("--block-size,-b", options->run.blockSize,
-                    "Samples per block (default: the patch's, else 64)");
+    run->add_option(
+        "--block-size,-b", options->run.blockSize,
+        "Samples per block (default: the patch's, else " + std::to_string(kDefaultBlockSize) + ")");
     run->add_option("--sample-rate", options->run.sampleRate,
                     "Sample rate for inputs that carry none (1 to 10000000 Hz)");
     run->add_option("--tail", options->run.tail,

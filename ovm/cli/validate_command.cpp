@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "ovm/cli/commands.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/validate/harness.h"
 #include "ovm/validate/report.h"
 

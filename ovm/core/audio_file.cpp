@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/output_file.h"
 
 namespace fs = std::filesystem;

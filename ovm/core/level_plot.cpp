@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "ovm/core/audio_file.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/output_file.h"
 
 namespace ovm {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/interrupt_cleanup.h"
 
 namespace fs = std::filesystem;

@@ -8,14 +8,16 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "engine/errors.h"
+#include "engine/message_text.h"
+#include "engine/quantity.h"
 #include "host/module_library.h"
 #include "ovm/core/audio_file.h"
-#include "ovm/core/errors.h"
 #include "ovm/core/level_plot.h"
+#include "ovm/core/library_description_reader.h"
 #include "ovm/core/library_lookup.h"
 #include "ovm/core/output_file.h"
-#include "ovm/core/message_text.h"
-#include "ovm/core/quantity.h"
+#include "ovm/core/patch_reader.h"
 #include "ovm/core/run_files.h"
 #include "ovm/core/run_report.h"
 
@@ -43,15 +45,6 @@ struct LoadedLibrary {
     std::unique_ptr<host::ModuleLibrary> library;
     host::ComPtr<mp::IMpFactory2> factory;
 };
-
-long long longestDelay(const Patch& patch, double sampleRate) {
-    long long longest = 0;
-    for (const NodeEntry& node : patch.nodes)
-        for (const auto& [name, value] : node.values)
-            if (node.type == "delay" && name == "time")
-                longest = std::max(longest, toSamples(parseQuantity(value.text), sampleRate));
-    return longest;
-}
 
 class ProgressBar {
 public:
@@ -190,105 +183,218 @@ void writeAfterwards(const RunOptions& o, const RunResult& result, const LevelTr
                           "')");
 }
 
-}  // namespace
+Patch loadPatch(const RunOptions& o) {
+    return o.patchText.empty() ? readPatch(o.patchPath) : parsePatch(o.patchText, o.patchPath);
+}
 
-RunResult runPatch(const RunOptions& o) {
-    const Patch patch = o.patchText.empty() ? readPatch(o.patchPath) : parsePatch(o.patchText, o.patchPath);
-    const std::string libraryPath =
-        o.libraryPath ? *o.libraryPath : resolveLibraryPath(patch.library, patch.path, patch.libraryWhere);
-    checkRunFiles(o, patch, libraryPath);
-    AudioReader reader(o.inputPath);
-
-    RunResult result;
-    result.sampleRate = reader.sampleRate() > 0 ? reader.sampleRate() : o.sampleRate.value_or(0);
-    if (!(result.sampleRate > 0))
+double sampleRateOf(const AudioReader& reader, const RunOptions& o) {
+    const double rate = reader.sampleRate() > 0 ? reader.sampleRate() : o.sampleRate.value_or(0);
+    if (!(rate > 0))
         throw inputError("input '" + o.inputPath + "' has no sample rate; give one with --sample-rate");
-    const long long tail = tailSamples(o.tail, result.sampleRate);
+    return rate;
+}
 
-    const LibraryDescription description = readLibraryDescription(libraryPath);
+EngineConfig engineConfig(const RunOptions& o, const Patch& patch, double sampleRate, int32_t inputChannels) {
     EngineConfig config;
-    config.blockSize = o.blockSize.value_or(patch.blockSize.value_or(64));
-    config.sampleRate = result.sampleRate;
-    config.inputChannels = reader.channels();
+    config.blockSize = o.blockSize.value_or(patch.blockSize.value_or(kDefaultBlockSize));
+    config.sampleRate = sampleRate;
+    config.inputChannels = inputChannels;
     config.overrides = o.overrides;
-    Engine::check(patch, description, config);
-    const LoadedLibrary loaded(libraryPath);
-    Engine engine(patch, description, *loaded.factory, config);
-    for (const std::string& warning : engine.warnings()) warn(warning);
-    result.latencySamples = longestDelay(patch, result.sampleRate);
-    const int32_t inChannels = engine.inputChannels();
-    const int32_t outChannels = engine.outputChannels();
-    if (outChannels == 0) throw patchError(patch.path + ": nothing is connected to output.1");
+    return config;
+}
+
+// The gain signal the patch plots, or null; throws when the patch has no output or names
+// no audio output to plot.
+const float* checkedGainTap(const Engine& engine, const Patch& patch) {
+    if (engine.outputChannels() == 0) throw patchError(patch.path + ": nothing is connected to output.1");
     const float* gain = patch.plotGain ? engine.tap(*patch.plotGain) : nullptr;
     if (patch.plotGain && gain == nullptr)
         throw patchError(patch.path + ": [plot] gain: '" + patch.plotGain->text() +
                          "' is not an audio output");
-    result.hasGain = gain != nullptr;
-    result.ceiling = patch.ceiling;
+    return gain;
+}
 
-    AudioWriter writer(o.outputPath, outChannels, result.sampleRate, o.overwrite);
-    result.inputMeters.resize(std::size_t(inChannels));
-    result.outputMeters.resize(std::size_t(outChannels));
-    LevelTrace trace(std::max<int32_t>(1, int32_t(result.sampleRate / 100)));
-    std::vector<float> inFrames(std::size_t(config.blockSize * inChannels));
-    std::vector<float> outFrames(std::size_t(config.blockSize * outChannels));
-    std::vector<const float*> inputs, outputs;
-    for (int32_t c = 0; c < inChannels; ++c) inputs.push_back(engine.inputChannel(c));
-    for (int32_t c = 0; c < outChannels; ++c) outputs.push_back(engine.outputChannel(c));
+// The input file's frames into the engine's input channels, block by block, then silence
+// for the tail. A stream may end before the frames its header announced; a file that does
+// is damaged.
+class InputFeed {
+public:
+    InputFeed(AudioReader& reader, Engine& engine, std::string path, int32_t blockSize, long long tail)
+        : reader(reader),
+          engine(engine),
+          path(std::move(path)),
+          blockSize(blockSize),
+          tail(tail),
+          fileLeft(reader.frames()),
+          totalFrames(reader.frames() + tail),
+          frames(std::size_t(blockSize * engine.inputChannels())) {}
 
-    long long total = reader.frames() + tail;
-    if (reader.seekable()) checkWavSize(total, outChannels, o.outputPath);
-    warnOfLateValues(patch, o, result.sampleRate, total);
-    warnOfUnusedChannels(patch, inChannels);
-    long long fileLeft = reader.frames();
-    ProgressBar progress(o.progress, total);
-    const auto start = std::chrono::steady_clock::now();
-    for (long long done = 0; done < total;) {
-        auto count = int32_t(std::min<long long>(config.blockSize, total - done));
+    // The frames the run produces: the file's and the tail's.
+    long long total() const { return totalFrames; }
+
+    // Loads the next block, which starts at frame `done`; returns the frames it holds, none
+    // when a stream ended at the block before.
+    int32_t load(long long done) {
+        auto count = int32_t(std::min<long long>(blockSize, totalFrames - done));
         const long long wanted = std::min<long long>(count, fileLeft);
-        const long long read = wanted > 0 ? std::max(0LL, reader.read(inFrames.data(), wanted)) : 0;
+        const long long read = wanted > 0 ? std::max(0LL, reader.read(frames.data(), wanted)) : 0;
         if (read < wanted) {
-            // A file that ends before its header says is damaged; a stream just ends.
             if (reader.seekable())
-                throw inputError("input '" + o.inputPath + "' ends at frame " + std::to_string(done + read) +
+                throw inputError("input '" + path + "' ends at frame " + std::to_string(done + read) +
                                  ", before the " + std::to_string(reader.frames()) +
                                  " frames its header declares");
-            total = done + read + tail;
+            totalFrames = done + read + tail;
             fileLeft = read;
-            count = int32_t(std::min<long long>(count, total - done));
-            if (count == 0) break;
+            count = int32_t(std::min<long long>(count, totalFrames - done));
         }
-        checkWavSize(done + count, outChannels, o.outputPath);
-        std::fill(inFrames.begin() + read * inChannels, inFrames.end(), 0.0f);
-        for (int32_t c = 0; c < inChannels; ++c)
-            for (int32_t i = 0; i < count; ++i)
-                engine.inputChannel(c)[i] = inFrames[std::size_t(i * inChannels + c)];
+        std::fill(frames.begin() + read * engine.inputChannels(), frames.end(), 0.0f);
+        deinterleave(count);
         fileLeft -= read;
-        engine.processBlock(count);
-        for (int32_t c = 0; c < outChannels; ++c) {
+        return count;
+    }
+
+private:
+    void deinterleave(int32_t count) {
+        const int32_t channels = engine.inputChannels();
+        for (int32_t c = 0; c < channels; ++c)
             for (int32_t i = 0; i < count; ++i)
-                outFrames[std::size_t(i * outChannels + c)] = outputs[std::size_t(c)][i];
-            result.outputMeters[std::size_t(c)].add(outputs[std::size_t(c)], count);
-        }
-        for (int32_t c = 0; c < inChannels; ++c)
-            result.inputMeters[std::size_t(c)].add(inputs[std::size_t(c)], count);
-        // While the delayed audio has not arrived yet, a gain signal still ramping up from its
-        // start (a smoother's cleared history) reduces nothing: count it from then on.
-        if (gain != nullptr)
-            for (int32_t i = int32_t(std::clamp<long long>(result.latencySamples - done, 0, count));
-                 i < count; ++i)
-                result.deepestGain = std::min(result.deepestGain, double(gain[i]));
-        if (o.plotPath) trace.add(inputs, outputs, gain, count);
-        writer.write(outFrames.data(), count);
+                engine.inputChannel(c)[i] = frames[std::size_t(i * channels + c)];
+    }
+
+    AudioReader& reader;
+    Engine& engine;
+    std::string path;
+    int32_t blockSize;
+    long long tail;
+    long long fileLeft;
+    long long totalFrames;
+    std::vector<float> frames;  // interleaved
+};
+
+// The engine's output channels, interleaved into the output file block by block.
+class OutputSink {
+public:
+    OutputSink(const Engine& engine, const RunOptions& o, double sampleRate, int32_t blockSize)
+        : writer(o.outputPath, engine.outputChannels(), sampleRate, o.overwrite),
+          path(o.outputPath),
+          frames(std::size_t(blockSize * engine.outputChannels())) {
+        for (int32_t c = 0; c < engine.outputChannels(); ++c) channels.push_back(engine.outputChannel(c));
+    }
+
+    // Throws when the file would grow past what a WAV file can hold.
+    void checkSize(long long totalFrames) const { checkWavSize(totalFrames, int32_t(channels.size()), path); }
+
+    void write(int32_t count) {
+        const std::size_t stride = channels.size();
+        for (std::size_t c = 0; c < stride; ++c)
+            for (int32_t i = 0; i < count; ++i) frames[std::size_t(i) * stride + c] = channels[c][i];
+        writer.write(frames.data(), count);
+    }
+
+    void commit() { writer.commit(); }
+
+private:
+    AudioWriter writer;
+    std::string path;
+    std::vector<const float*> channels;
+    std::vector<float> frames;  // interleaved
+};
+
+// What the run measures block by block: the levels in and out, the deepest value of the
+// plotted gain signal, and the trace the plot draws.
+class RunMeters {
+public:
+    RunMeters(Engine& engine, const float* gain, bool plotting, RunResult& result)
+        : gain(gain),
+          plotting(plotting),
+          result(result),
+          trace(std::max<int32_t>(1, int32_t(result.sampleRate / 100))) {
+        for (int32_t c = 0; c < engine.inputChannels(); ++c) inputs.push_back(engine.inputChannel(c));
+        for (int32_t c = 0; c < engine.outputChannels(); ++c) outputs.push_back(engine.outputChannel(c));
+        result.inputMeters.resize(inputs.size());
+        result.outputMeters.resize(outputs.size());
+    }
+
+    // The block that starts at frame `done`, once processed.
+    void add(long long done, int32_t count) {
+        for (std::size_t c = 0; c < outputs.size(); ++c) result.outputMeters[c].add(outputs[c], count);
+        for (std::size_t c = 0; c < inputs.size(); ++c) result.inputMeters[c].add(inputs[c], count);
+        trackGain(done, count);
+        if (plotting) trace.add(inputs, outputs, gain, count);
+    }
+
+    const LevelTrace& levels() const { return trace; }
+
+private:
+    // While the delayed audio has not arrived yet, a gain signal still ramping up from its
+    // start (a smoother's cleared history) reduces nothing: count it from then on.
+    void trackGain(long long done, int32_t count) {
+        if (gain == nullptr) return;
+        for (int32_t i = int32_t(std::clamp<long long>(result.latencySamples - done, 0, count)); i < count;
+             ++i)
+            result.deepestGain = std::min(result.deepestGain, double(gain[i]));
+    }
+
+    const float* gain;
+    bool plotting;
+    RunResult& result;
+    LevelTrace trace;
+    std::vector<const float*> inputs, outputs;
+};
+
+// Every block from the input file through the engine to the output file, timed.
+void stream(Engine& engine, InputFeed& feed, OutputSink& sink, RunMeters& meters, bool showProgress,
+            RunResult& result) {
+    ProgressBar progress(showProgress, feed.total());
+    const auto start = std::chrono::steady_clock::now();
+    for (long long done = 0; done < feed.total();) {
+        const int32_t count = feed.load(done);
+        if (count == 0) break;
+        sink.checkSize(done + count);
+        engine.processBlock(count);
+        meters.add(done, count);
+        sink.write(count);
         done += count;
         result.frames = done;
         progress.update(done);
     }
     result.processingSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+RunResult runPatch(const RunOptions& o) {
+    const Patch patch = loadPatch(o);
+    const std::string libraryPath =
+        o.libraryPath ? *o.libraryPath : resolveLibraryPath(patch.library, patch.path, patch.libraryWhere);
+    checkRunFiles(o, patch, libraryPath);
+    AudioReader reader(o.inputPath);
+    RunResult result;
+    result.sampleRate = sampleRateOf(reader, o);
+    const long long tail = tailSamples(o.tail, result.sampleRate);
+
+    const LibraryDescription description = readLibraryDescription(libraryPath);
+    const EngineConfig config = engineConfig(o, patch, result.sampleRate, reader.channels());
+    Engine::check(patch, description, config);
+    const LoadedLibrary loaded(libraryPath);
+    Engine engine(patch, description, *loaded.factory, config);
+    for (const std::string& warning : engine.warnings()) warn(warning);
+    const float* gain = checkedGainTap(engine, patch);
+    result.latencySamples = engine.latencySamples();
+    result.hasGain = gain != nullptr;
+    result.ceiling = patch.ceiling;
+
+    OutputSink sink(engine, o, result.sampleRate, config.blockSize);
+    RunMeters meters(engine, gain, o.plotPath.has_value(), result);
+    InputFeed feed(reader, engine, o.inputPath, config.blockSize, tail);
+    if (reader.seekable()) sink.checkSize(feed.total());
+    warnOfLateValues(patch, o, result.sampleRate, feed.total());
+    warnOfUnusedChannels(patch, engine.inputChannels());
+    stream(engine, feed, sink, meters, o.progress, result);
     result.nodes = engine.nodeStats();
-    writer.commit();
-    writeAfterwards(o, result, trace, patch.ceiling);
+    sink.commit();
+    writeAfterwards(o, result, meters.levels(), patch.ceiling);
     return result;
 }
 

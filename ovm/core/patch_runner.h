@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ovm/core/engine.h"
+#include "engine/engine.h"
 #include "ovm/core/signal_meter.h"
 
 namespace ovm {

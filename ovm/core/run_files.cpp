@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 
 namespace ovm {
 

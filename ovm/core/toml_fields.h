@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 
 namespace ovm {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "abi/factory_interfaces.h"
-#include "ovm/core/module_description.h"
+#include "engine/module_description.h"
 
 namespace ovm::validate {
 

@@ -14,7 +14,8 @@
 #include <random>
 
 #include "host/module_library.h"
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
+#include "ovm/core/library_description_reader.h"
 #include "ovm/validate/programme.h"
 
 namespace ovm::validate {

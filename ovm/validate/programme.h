@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "ovm/core/module_description.h"
+#include "engine/module_description.h"
 
 namespace ovm::validate {
 

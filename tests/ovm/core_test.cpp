@@ -5,12 +5,13 @@
 
 #include <cmath>
 
+#include "engine/engine.h"
+#include "engine/errors.h"
+#include "engine/quantity.h"
 #include "host/module_driver.h"
-#include "ovm/core/engine.h"
-#include "ovm/core/errors.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/patch.h"
-#include "ovm/core/quantity.h"
+#include "ovm/core/library_description_reader.h"
+#include "ovm/core/patch_reader.h"
+#include "ovm/core/value_override_parser.h"
 #include "tests/support/dynamics_library.h"
 
 namespace {

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "ovm/core/library_description_reader.h"
+
 namespace testing_support {
 
 host::ModuleLibrary& dynamicsLibrary() {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/module_library.h"
-#include "ovm/core/module_description.h"
+#include "engine/module_description.h"
 
 namespace testing_support {
 

@@ -36,7 +36,8 @@ struct ModuleDescription {
 };
 
 // What a module library's description file says: the binary interface itself cannot list
-// modules or name pins, so each library ships one beside it (same base name, ".toml").
+// modules or name pins, so each library ships one beside it (same base name, ".toml"; ovm
+// reads it, see ovm/core/library_description_reader.h).
 struct LibraryDescription {
     std::string path;  // the description file
     std::string libraryName;
@@ -45,11 +46,5 @@ struct LibraryDescription {
     // By identifier or short name; null when neither matches.
     const ModuleDescription* find(std::string_view idOrName) const;
 };
-
-std::string descriptionPathFor(const std::string& libraryPath);
-
-// Throws ovm::Error (library class) naming the file, line and field that is wrong.
-LibraryDescription readLibraryDescription(const std::string& libraryPath);
-LibraryDescription parseLibraryDescription(std::string_view text, const std::string& path);
 
 }  // namespace ovm

@@ -1,4 +1,4 @@
-#include "ovm/core/engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,33 +8,15 @@
 #include <stdexcept>
 
 #include "abi/event_record.h"
+#include "engine/errors.h"
+#include "engine/host_node_kinds.h"
+#include "engine/host_nodes.h"
+#include "engine/message_text.h"
+#include "engine/module_node.h"
+#include "engine/quantity.h"
 #include "host/module_library.h"
-#include "ovm/core/errors.h"
-#include "ovm/core/host_nodes.h"
-#include "ovm/core/module_node.h"
-#include "ovm/core/quantity.h"
 
 namespace ovm {
-
-ValueOverride parseValueOverride(std::string_view text) {
-    const auto equals = text.find('=');
-    if (equals == std::string_view::npos)
-        throw usageError("--set '" + std::string(text) + "': expected node.pin=value or node.pin=value@time");
-    ValueOverride override;
-    try {
-        override.target = parsePinRef(text.substr(0, equals));
-    } catch (const std::invalid_argument& error) {
-        throw usageError(std::string("--set: ") + error.what());
-    }
-    std::string_view value = text.substr(equals + 1);
-    const auto at = value.find('@');
-    if (at != std::string_view::npos) {
-        override.at = SourceText{std::string(value.substr(at + 1)), "--set " + std::string(text)};
-        value = value.substr(0, at);
-    }
-    override.value = {std::string(value), "--set " + std::string(text)};
-    return override;
-}
 
 namespace {
 
@@ -45,11 +27,6 @@ struct PinInfo {
     bool audio = true;
     std::string unit;
 };
-
-// A delay holds its whole length in memory: 2^24 samples (64 MiB, about 5.8 minutes at
-// 48 kHz) at most, so that a mistyped time is a patch error rather than an allocation of
-// gigabytes that fails or exhausts the machine.
-constexpr long long kLongestDelay = 1LL << 24;
 
 // The most channels the WAV writer (libsndfile) takes.
 constexpr long long kMostOutputChannels = 1024;
@@ -95,18 +72,26 @@ public:
         resolveConnections();
         dependencyOrder();
         for (const Declared& node : declared) {
-            if (node.kind == "delay") delayLength(node);
+            if (node.role == Role::host) parametersOf(node);
             startEventsFor(node);
         }
     }
 
 private:
+    enum class Role { input, output, module, host };
     struct Declared {
         std::string name;
-        std::string kind;  // "input", "output", "module", "multiply", "delay"
-        const ModuleDescription* module = nullptr;
+        Role role;
+        const ModuleDescription* module = nullptr;  // for modules
+        const HostNodeKind* kind = nullptr;         // for host nodes
         std::map<std::string, SourceText> values;
         std::string where;
+
+        // How messages name its kind; the input and output nodes are each their own.
+        std::string kindName() const {
+            if (role == Role::host) return std::string(kind->name);
+            return role == Role::module ? "module" : name;
+        }
     };
     struct Wire {
         std::size_t from;
@@ -116,24 +101,35 @@ private:
     };
 
     void declareNodes() {
-        declared.push_back({std::string(kInputNode), "input", nullptr, {}, patch.path});
+        declared.push_back({std::string(kInputNode), Role::input, nullptr, nullptr, {}, patch.path});
         for (const NodeEntry& declaration : patch.nodes) {
-            Declared node{declaration.name, declaration.type, nullptr, {}, declaration.where};
-            if (declaration.type == "module") {
-                node.module = description.find(declaration.module);
-                if (node.module == nullptr)
-                    throw patchError(declaration.where + ": node '" + declaration.name +
-                                     "': unknown module '" + declaration.module + "' (not in " +
-                                     description.path + "; 'ovm list' shows the modules)");
-            }
+            Declared node = declare(declaration);
             for (const auto& [pin, value] : declaration.values) node.values[pin] = value;
             declared.push_back(std::move(node));
         }
-        declared.push_back({std::string(kOutputNode), "output", nullptr, {}, patch.path});
+        declared.push_back({std::string(kOutputNode), Role::output, nullptr, nullptr, {}, patch.path});
         for (const ConnectionEntry& c : patch.connections)
             if (c.to.node == kOutputNode)
                 outputChannels = std::max(outputChannels, channelIndex(c.to, c.where) + 1);
         for (std::size_t i = 0; i < declared.size(); ++i) checkValues(declared[i]);
+    }
+
+    Declared declare(const NodeEntry& declaration) const {
+        Declared node{declaration.name, Role::module, nullptr, nullptr, {}, declaration.where};
+        if (declaration.type != "module") {
+            node.role = Role::host;
+            node.kind = findHostNodeKind(declaration.type);
+            if (node.kind == nullptr)
+                throw patchError(declaration.where + ": node '" + declaration.name + "': unknown type '" +
+                                 declaration.type + "'");
+            return node;
+        }
+        node.module = description.find(declaration.module);
+        if (node.module == nullptr)
+            throw patchError(declaration.where + ": node '" + declaration.name + "': unknown module '" +
+                             declaration.module + "' (not in " + description.path +
+                             "; 'ovm list' shows the modules)");
+        return node;
     }
 
     std::size_t nodeIndex(const std::string& name, const std::string& where) const {
@@ -156,25 +152,19 @@ private:
     }
 
     PinInfo pinOf(const Declared& node, const PinRef& ref, const std::string& where) const {
-        if (node.kind == "input" || node.kind == "output") {
+        if (node.role == Role::input || node.role == Role::output) {
             const int32_t channel = channelIndex(ref, where);
-            if (node.kind == "input" && channel >= config.inputChannels)
+            if (node.role == Role::input && channel >= config.inputChannels)
                 throw patchError(where + ": '" + ref.text() + "': the input has " +
                                  std::to_string(config.inputChannels) + " channel(s)");
-            return {channel, node.kind == "input", true, ""};
+            return {channel, node.role == Role::input, true, ""};
         }
-        if (node.kind == "multiply") {
-            if (ref.pin == "a") return {MultiplyNode::a, false, true, ""};
-            if (ref.pin == "b") return {MultiplyNode::b, false, true, ""};
-            if (ref.pin == "output") return {MultiplyNode::out, true, true, ""};
-            throw patchError(where + ": multiply node '" + node.name + "' has pins a, b and output, not '" +
-                             ref.pin + "'");
-        }
-        if (node.kind == "delay") {
-            if (ref.pin == "input") return {DelayNode::in, false, true, ""};
-            if (ref.pin == "output") return {DelayNode::out, true, true, ""};
-            throw patchError(where + ": delay node '" + node.name + "' has pins input and output, not '" +
-                             ref.pin + "'");
+        if (node.role == Role::host) {
+            if (const HostPin* pin = node.kind->pin(ref.pin)) return {pin->id, pin->output, true, ""};
+            std::vector<std::string> names;
+            for (const HostPin& pin : node.kind->pins) names.emplace_back(pin.name);
+            throw patchError(where + ": " + node.kindName() + " node '" + node.name + "' has pins " +
+                             listed(names, "and") + ", not '" + ref.pin + "'");
         }
         const int id = node.module->pinId(ref.pin);
         if (id < 0)
@@ -183,21 +173,55 @@ private:
         return {id, pin.output, pin.audio, pin.unit};
     }
 
-    // Every value must name a control pin (for modules) or a parameter (host nodes).
+    // Every value must name a control pin (for modules) or a parameter (host nodes), and
+    // every parameter without a default needs one.
     void checkValues(const Declared& node) const {
         for (const auto& [name, value] : node.values) {
-            if (node.kind == "multiply" && name == "gain") continue;
-            if (node.kind == "delay" && name == "time") continue;
-            if (node.kind != "module")
-                throw patchError(value.where + ": " + node.kind + " node '" + node.name + "' has no value '" +
-                                 name + "' (" + (node.kind == "delay" ? "time" : "gain") + " only)");
+            if (node.role == Role::host && node.kind->parameter(name) != nullptr) continue;
+            if (node.role != Role::module)
+                throw patchError(value.where + ": " + node.kindName() + " node '" + node.name +
+                                 "' has no value '" + name + "' (" + parameterNames(node) + ")");
             const PinInfo pin = pinOf(node, {node.name, name}, value.where);
             if (pin.audio || pin.output)
                 throw patchError(value.where + ": '" + node.name + "." + name +
                                  "' is an audio pin: connect it instead of giving it a value");
         }
-        if (node.kind == "delay" && node.values.count("time") == 0)
-            throw patchError(node.where + ": delay node '" + node.name + "' needs a time (e.g. \"5 ms\")");
+        if (node.role != Role::host) return;
+        for (const HostParameter& parameter : node.kind->parameters)
+            if (!parameter.defaultValue && node.values.count(std::string(parameter.name)) == 0)
+                throw patchError(node.where + ": " + node.kindName() + " node '" + node.name + "' needs a " +
+                                 std::string(parameter.name) + " (e.g. \"" + std::string(parameter.example) +
+                                 "\")");
+    }
+
+    static std::string parameterNames(const Declared& node) {
+        std::vector<std::string> names;
+        if (node.role == Role::host)
+            for (const HostParameter& parameter : node.kind->parameters) names.emplace_back(parameter.name);
+        return names.empty() ? "it takes none" : listed(names, "or") + " only";
+    }
+
+    // A host node's parameters in its kind's units: its value where the patch gives one,
+    // else the default.
+    ParameterValues parametersOf(const Declared& node) const {
+        ParameterValues values;
+        for (const HostParameter& parameter : node.kind->parameters) {
+            const auto given = node.values.find(std::string(parameter.name));
+            values.push_back(given == node.values.end() ? *parameter.defaultValue
+                                                        : parameterValue(node, parameter, given->second));
+        }
+        return values;
+    }
+
+    double parameterValue(const Declared& node, const HostParameter& parameter,
+                          const SourceText& text) const {
+        if (parameter.unit != "samples") return pinValue(text, std::string(parameter.unit));
+        const long long samples = samplesOf(text, config.sampleRate);
+        if (samples > parameter.largest)
+            throw patchError(text.where + ": " + node.kindName() + " node '" + node.name + "': '" +
+                             text.text + "' is longer than " + std::to_string(parameter.largest) +
+                             " samples");
+        return double(samples);
     }
 
     void applyOverrides() {
@@ -279,29 +303,19 @@ private:
 
     std::unique_ptr<Node> makeNode(const Declared& node) {
         const int32_t blockSize = config.blockSize;
-        if (node.kind == "input") return std::make_unique<InputNode>(config.inputChannels, blockSize);
-        if (node.kind == "output") return std::make_unique<OutputNode>(outputChannels, blockSize);
-        if (node.kind == "multiply") {
-            const auto gain = node.values.find("gain");
-            return std::make_unique<MultiplyNode>(
-                node.name, blockSize, gain == node.values.end() ? 1.0f : pinValue(gain->second, "linear"));
+        if (node.role == Role::input) return std::make_unique<InputNode>(config.inputChannels, blockSize);
+        if (node.role == Role::output) return std::make_unique<OutputNode>(outputChannels, blockSize);
+        if (node.role == Role::host) {
+            const ParameterValues values = parametersOf(node);
+            engine.latency = std::max(engine.latency, node.kind->latency(values));
+            return node.kind->make(node.name, blockSize, values);
         }
-        if (node.kind == "delay") return std::make_unique<DelayNode>(node.name, blockSize, delayLength(node));
         try {
             return std::make_unique<ModuleNode>(node.name, *factory, *node.module, blockSize,
                                                 float(config.sampleRate));
         } catch (const host::LibraryError& error) {
             throw libraryError(node.where + ": node '" + node.name + "': " + error.what());
         }
-    }
-
-    long long delayLength(const Declared& node) const {
-        const SourceText& time = node.values.at("time");
-        const long long length = samplesOf(time, config.sampleRate);
-        if (length > kLongestDelay)
-            throw patchError(time.where + ": delay node '" + node.name + "': '" + time.text +
-                             "' is longer than " + std::to_string(kLongestDelay) + " samples");
-        return length;
     }
 
     void createNodes(const std::vector<std::size_t>& order) {
@@ -329,7 +343,7 @@ private:
     // A module starts with every control value at position 0, then its outputs announced.
     std::vector<NodeEvent> startEventsFor(const Declared& node) {
         std::vector<NodeEvent> events;
-        if (node.kind != "module") return events;
+        if (node.role != Role::module) return events;
         for (int32_t id = 0; id < int32_t(node.module->pins.size()); ++id) {
             const PinDescription& pin = node.module->pins[std::size_t(id)];
             if (pin.audio || pin.output) continue;
@@ -346,7 +360,7 @@ private:
     void addScheduled(const PinRef& target, const SourceText& at, const SourceText& value) {
         const std::size_t index = nodeIndex(target.node, at.where);
         const Declared& node = declared[index];
-        if (node.kind != "module")
+        if (node.role != Role::module)
             throw patchError(at.where + ": '" + target.text() +
                              "': only module control pins can be automated");
         const PinInfo pin = pinOf(node, target, at.where);

@@ -3,7 +3,7 @@
 #include <deque>
 #include <vector>
 
-#include "ovm/core/node.h"
+#include "engine/node.h"
 
 namespace ovm {
 

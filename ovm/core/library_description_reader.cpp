@@ -1,45 +1,14 @@
-#include "ovm/core/module_description.h"
+#include "ovm/core/library_description_reader.h"
 
 #include <toml++/toml.h>
 
 #include <filesystem>
 
-#include "ovm/core/errors.h"
+#include "engine/errors.h"
 #include "ovm/core/text_file.h"
 #include "ovm/core/toml_fields.h"
 
 namespace ovm {
-
-int ModuleDescription::pinId(std::string_view pinName) const {
-    for (std::size_t i = 0; i < pins.size(); ++i)
-        if (pins[i].name == pinName) return int(i);
-    return -1;
-}
-
-std::vector<int32_t> ModuleDescription::audioInputs() const {
-    std::vector<int32_t> ids;
-    for (std::size_t i = 0; i < pins.size(); ++i)
-        if (pins[i].audio && !pins[i].output) ids.push_back(int32_t(i));
-    return ids;
-}
-
-int32_t ModuleDescription::audioOutput() const {
-    for (std::size_t i = 0; i < pins.size(); ++i)
-        if (pins[i].audio && pins[i].output) return int32_t(i);
-    return -1;
-}
-
-int32_t ModuleDescription::timePin() const {
-    for (std::size_t i = 0; i < pins.size(); ++i)
-        if (!pins[i].audio && !pins[i].output && pins[i].unit == "ms") return int32_t(i);
-    return -1;
-}
-
-const ModuleDescription* LibraryDescription::find(std::string_view idOrName) const {
-    for (const auto& module : modules)
-        if (module.id == idOrName || module.name == idOrName) return &module;
-    return nullptr;
-}
 
 std::string descriptionPathFor(const std::string& libraryPath) {
     return std::filesystem::path(libraryPath).replace_extension(".toml").string();

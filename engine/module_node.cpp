@@ -1,4 +1,4 @@
-#include "ovm/core/module_node.h"
+#include "engine/module_node.h"
 
 #include <algorithm>
 

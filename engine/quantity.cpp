@@ -1,4 +1,4 @@
-#include "ovm/core/quantity.h"
+#include "engine/quantity.h"
 
 #include <cctype>
 #include <charconv>

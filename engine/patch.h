@@ -22,7 +22,7 @@ struct PinRef {
 
 struct NodeEntry {
     std::string name;
-    std::string type;    // "module", "multiply" or "delay"
+    std::string type;    // "module", or a host node kind (host_node_kinds.h)
     std::string module;  // for modules: identifier or short name in the library's description
     std::vector<std::pair<std::string, SourceText>> values;  // pin (or parameter) name and value
     std::string where;
@@ -40,7 +40,8 @@ struct AutomationEntry {
     SourceText value;
 };
 
-// A patch file: the module library, the nodes, their wiring and the automation. The nodes
+// A patch: the module library, the nodes, their wiring and the automation (ovm reads it
+// from a file, see ovm/core/patch_reader.h). The nodes
 // "input" (pins 1, 2, ... : the input file's channels) and "output" (pins 1, 2, ... : the
 // output file's channels) belong to the host and are not declared.
 struct Patch {
@@ -53,16 +54,11 @@ struct Patch {
     std::vector<AutomationEntry> automation;
     std::optional<PinRef> plotGain;  // a gain signal the plot shows as gain reduction
     std::optional<double> ceiling;   // linear level no output sample may exceed
-
-    const NodeEntry* findNode(std::string_view name) const;
 };
 
 inline constexpr std::string_view kInputNode = "input";
 inline constexpr std::string_view kOutputNode = "output";
 
-// Throw ovm::Error (patch class) naming the file, line and field.
-Patch readPatch(const std::string& path);
-Patch parsePatch(std::string_view text, const std::string& path);
 // "node.pin"; throws std::invalid_argument when it is not of that form.
 PinRef parsePinRef(std::string_view text);
 

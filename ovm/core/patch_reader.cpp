@@ -1,27 +1,16 @@
-#include "ovm/core/patch.h"
+#include "ovm/core/patch_reader.h"
 
 #include <stdexcept>
 
-#include "ovm/core/errors.h"
-#include "ovm/core/quantity.h"
+#include "engine/engine_defaults.h"
+#include "engine/errors.h"
+#include "engine/host_node_kinds.h"
+#include "engine/message_text.h"
+#include "engine/quantity.h"
 #include "ovm/core/text_file.h"
 #include "ovm/core/toml_fields.h"
 
 namespace ovm {
-
-const NodeEntry* Patch::findNode(std::string_view name) const {
-    for (const auto& node : nodes)
-        if (node.name == name) return &node;
-    return nullptr;
-}
-
-PinRef parsePinRef(std::string_view text) {
-    const auto dot = text.find('.');
-    if (dot == std::string_view::npos || dot == 0 || dot + 1 == text.size() ||
-        text.find('.', dot + 1) != std::string_view::npos)
-        throw std::invalid_argument("'" + std::string(text) + "' is not of the form node.pin");
-    return {std::string(text.substr(0, dot)), std::string(text.substr(dot + 1))};
-}
 
 namespace {
 
@@ -40,6 +29,13 @@ PinRef pinRefAt(const TomlFields& fields, std::string_view key, std::string_view
     }
 }
 
+// "\"module\", \"multiply\" or ...": what a node's type may be.
+std::string nodeTypes() {
+    std::vector<std::string> types = {"\"module\""};
+    for (const HostNodeKind& kind : hostNodeKinds()) types.push_back("\"" + std::string(kind.name) + "\"");
+    return listed(types, "or");
+}
+
 NodeEntry readNode(const std::string& name, const TomlFields& fields) {
     if (name == kInputNode || name == kOutputNode)
         fields.fail("", "'" + name + "' is the host's own node and cannot be declared");
@@ -47,8 +43,8 @@ NodeEntry readNode(const std::string& name, const TomlFields& fields) {
     node.name = name;
     node.where = fields.where();
     node.type = fields.optionalString("type").value_or("module");
-    if (node.type != "module" && node.type != "multiply" && node.type != "delay")
-        fields.fail("type", "must be \"module\", \"multiply\" or \"delay\"");
+    if (node.type != "module" && findHostNodeKind(node.type) == nullptr)
+        fields.fail("type", "must be " + nodeTypes());
     if (node.type == "module") node.module = fields.requiredString("module");
     for (const auto& [key, value] : fields.table()) {
         const std::string pin(key.str());
@@ -101,7 +97,8 @@ Patch parsePatch(std::string_view text, const std::string& path) {
         root.fail("library", "is empty (name the module library, e.g. \"Dynamics.ovm\")");
     patch.libraryWhere = root.where("library");
     if (const auto blockSize = root.optionalInteger("block_size")) {
-        if (*blockSize < 1 || *blockSize > 65536) root.fail("block_size", "must be between 1 and 65536");
+        if (*blockSize < 1 || *blockSize > kMaxBlockSize)
+            root.fail("block_size", "must be between 1 and " + std::to_string(kMaxBlockSize));
         patch.blockSize = int(*blockSize);
     }
     if (const auto ceiling = root.optionalQuantity("ceiling")) patch.ceiling = readCeiling(root, *ceiling);

@@ -1,4 +1,4 @@
-#include "ovm/core/host_nodes.h"
+#include "engine/host_nodes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ovm/core/message_text.h"
+#include "engine/message_text.h"
 
 namespace ovm {
 
@@ -35,6 +35,15 @@ std::string withLongPartsCut(std::string_view message) {
         at = close + 1;
     }
     return cutInTheMiddle(out, kLongestMessage);
+}
+
+std::string listed(const std::vector<std::string>& items, std::string_view conjunction) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) text += i + 1 == items.size() ? " " + std::string(conjunction) + " " : ", ";
+        text += items[i];
+    }
+    return text;
 }
 
 }  // namespace ovm

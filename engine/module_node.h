@@ -3,9 +3,9 @@
 #include <string_view>
 
 #include "host/event_list.h"
+#include "engine/module_description.h"
+#include "engine/node.h"
 #include "host/module_driver.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/node.h"
 
 namespace ovm {
 

@@ -6,26 +6,26 @@
 #include <vector>
 
 #include "abi/factory_interfaces.h"
-#include "ovm/core/module_description.h"
-#include "ovm/core/node.h"
-#include "ovm/core/patch.h"
+#include "engine/engine_defaults.h"
+#include "engine/module_description.h"
+#include "engine/node.h"
+#include "engine/patch.h"
 
 namespace ovm {
 
 class InputNode;
 class OutputNode;
 
-// A value given on the command line: node.pin=value, or node.pin=value@time.
+// A value given beside the patch (on the command line): at the start, or at a time.
 struct ValueOverride {
     PinRef target;
     SourceText value;
     std::optional<SourceText> at;
 };
-ValueOverride parseValueOverride(std::string_view text);
 
 struct EngineConfig {
-    int32_t blockSize = 64;
-    double sampleRate = 48000;
+    int32_t blockSize = kDefaultBlockSize;
+    double sampleRate = kDefaultSampleRate;
     int32_t inputChannels = 1;
     std::vector<ValueOverride> overrides;
 };
@@ -54,6 +54,8 @@ public:
     const float* outputChannel(int32_t index) const;
     // The buffer of any node's audio output, e.g. a gain signal to plot; null when absent.
     const float* tap(const PinRef& pin) const;
+    // The longest latency of a host node (a delay's length), in samples.
+    long long latencySamples() const { return latency; }
 
     struct NodeReport {
         std::string name;
@@ -94,6 +96,7 @@ private:
     std::vector<StreamingChange> changes;
     std::vector<std::string> notes;
     long long now = 0;
+    long long latency = 0;
     int32_t inputCount = 0;
     int32_t outputCount = 0;
 };

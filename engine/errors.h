@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "ovm/core/message_text.h"
+#include "engine/message_text.h"
 
 namespace ovm {
 

@@ -1,0 +1,158 @@
+// The engine on patches built in code: how it refuses a wrong patch, and a run through host
+// nodes against the signal worked out by hand.
+
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/errors.h"
+#include "tests/support/dynamics_library.h"
+
+namespace {
+
+ovm::NodeEntry node(std::string name, std::string type,
+                    std::vector<std::pair<std::string, std::string>> values = {}) {
+    ovm::NodeEntry entry{name, type, type == "module" ? "M" : "", {}, "p.toml:" + name};
+    for (auto& [pin, value] : values) entry.values.push_back({pin, {value, "p.toml:" + name + "." + pin}});
+    return entry;
+}
+
+ovm::Patch patchOf(std::vector<ovm::NodeEntry> nodes, const std::vector<std::string>& wires) {
+    ovm::Patch patch{"p.toml", "lib", "", {}, std::move(nodes), {}, {}, {}, {}};
+    for (const std::string& wire : wires) {
+        const auto arrow = wire.find(" -> ");
+        patch.connections.push_back({ovm::parsePinRef(wire.substr(0, arrow)),
+                                     ovm::parsePinRef(wire.substr(arrow + 4)), "p.toml:wire"});
+    }
+    return patch;
+}
+
+// One module with an audio input, a level and an audio output, described without a file.
+ovm::LibraryDescription library() {
+    ovm::LibraryDescription description{"lib.toml", "lib", {}};
+    description.modules.push_back({"M",
+                                   "M",
+                                   "",
+                                   {{"input", false, true, "", 0, {}},
+                                    {"threshold", false, false, "linear", 1, {}},
+                                    {"output", true, true, "", 0, {}}}});
+    return description;
+}
+
+ovm::EngineConfig configWith(std::vector<std::string> sets = {}) {
+    ovm::EngineConfig config;
+    config.blockSize = 4;
+    for (const std::string& set : sets) {
+        const auto equals = set.find('=');
+        config.overrides.push_back(
+            {ovm::parsePinRef(set.substr(0, equals)), {set.substr(equals + 1), "--set"}, {}});
+    }
+    return config;
+}
+
+struct BadPatch {
+    std::string name;
+    ovm::Patch patch;
+    std::vector<std::string> sets;
+    std::string message;
+};
+
+void PrintTo(const BadPatch& c, std::ostream* out) { *out << c.name; }
+
+class EngineRefuses : public testing::TestWithParam<BadPatch> {};
+
+TEST_P(EngineRefuses, NamingWhereAndWhat) {
+    const BadPatch& c = GetParam();
+    try {
+        ovm::Engine::check(c.patch, library(), configWith(c.sets));
+        FAIL() << "accepted";
+    } catch (const ovm::Error& error) {
+        EXPECT_EQ(error.code(), ovm::ExitCode::patch);
+        EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
+}
+
+const ovm::NodeEntry kGain = node("g", "multiply"), kModule = node("m", "module");
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EngineRefuses,
+    testing::Values(
+        BadPatch{"cycle",
+                 patchOf({kGain, node("h", "multiply")},
+                         {"g.output -> h.a", "h.output -> g.a", "h.output -> output.1"}),
+                 {},
+                 "p.toml: the connections form a cycle: g -> h -> g"},
+        BadPatch{"self_loop",
+                 patchOf({kGain}, {"input.1 -> g.a", "g.output -> g.b", "g.output -> output.1"}),
+                 {},
+                 "cycle: g -> g"},
+        BadPatch{"fed_twice",
+                 patchOf({kGain}, {"input.1 -> g.a", "input.1 -> g.a"}),
+                 {},
+                 "p.toml:wire: 'input.1 -> g.a': 'g.a' is already fed by 'input.1 -> g.a'"},
+        BadPatch{"output_1025",
+                 patchOf({}, {"input.1 -> output.1025"}),
+                 {},
+                 "'output.1025': an output has at most 1024 channels"},
+        BadPatch{
+            "input_2", patchOf({}, {"input.2 -> output.1"}), {}, "'input.2': the input has 1 channel(s)"},
+        BadPatch{"host_pin",
+                 patchOf({kGain}, {"input.1 -> g.c"}),
+                 {},
+                 "p.toml:wire: multiply node 'g' has pins a, b and output, not 'c'"},
+        BadPatch{"delay_time",
+                 patchOf({node("d", "delay")}, {}),
+                 {},
+                 "p.toml:d: delay node 'd' needs a time (e.g. \"5 ms\")"},
+        BadPatch{"delay_gain",
+                 patchOf({node("d", "delay", {{"time", "1"}, {"gain", "2"}})}, {}),
+                 {},
+                 "p.toml:d.gain: delay node 'd' has no value 'gain' (time only)"},
+        BadPatch{"delay_long",
+                 patchOf({node("d", "delay", {{"time", "1e9 s"}})}, {}),
+                 {},
+                 "p.toml:d.time: delay node 'd': '1e9 s' is longer than 16777216 samples"},
+        BadPatch{"bad_gain",
+                 patchOf({node("g", "multiply", {{"gain", "5 ms"}})}, {}),
+                 {},
+                 "p.toml:g.gain: '5 ms':"},
+        BadPatch{"input_value",
+                 patchOf({}, {}),
+                 {"input.1=1"},
+                 "--set: input node 'input' has no value '1' (it takes none)"},
+        BadPatch{"module_pin", patchOf({kModule}, {"input.1 -> m.in"}), {}, "module 'M' has no pin 'in'"},
+        BadPatch{"control_wired",
+                 patchOf({kModule}, {"input.1 -> m.threshold"}),
+                 {},
+                 "'m.threshold' is not an audio input (control pins take values, not connections)"},
+        BadPatch{"audio_valued", patchOf({kModule}, {}), {"m.input=1"}, "'m.input' is an audio pin"}),
+    [](const testing::TestParamInfo<BadPatch>& info) { return info.param.name; });
+
+// input.1 -> d (a delay) -> g (a gain of one half) -> output.1, declared downstream first,
+// over blocks shorter than the delay: output[n] = x[n - delay] / 2, with the values of the
+// patch and with values set beside it.
+TEST(Engine, RunsHostNodesInDependencyOrderAndReportsTheirLatency) {
+    const ovm::Patch patch =
+        patchOf({node("g", "multiply", {{"gain", "50 %"}}), node("d", "delay", {{"time", "3 samples"}})},
+                {"d.output -> g.a", "input.1 -> d.input", "g.output -> output.1"});
+    struct Run {
+        std::vector<std::string> sets;
+        int delay;
+    };
+    for (const Run& run : {Run{{}, 3}, Run{{"d.time=5 samples", "g.gain=0.5"}, 5}}) {
+        ovm::Engine engine(patch, library(), testing_support::dynamicsFactory(), configWith(run.sets));
+        EXPECT_EQ(engine.latencySamples(), run.delay);
+        ASSERT_EQ(engine.outputChannels(), 1);
+        for (int start = 0; start < 16; start += 4) {
+            for (int i = 0; i < 4; ++i) engine.inputChannel(0)[i] = float(start + i + 1);
+            engine.processBlock(4);
+            for (int i = 0; i < 4; ++i) {
+                const int n = start + i;
+                ASSERT_EQ(engine.outputChannel(0)[i], n >= run.delay ? 0.5f * float(n - run.delay + 1) : 0.0f)
+                    << n;
+            }
+        }
+    }
+}
+
+}  // namespace
