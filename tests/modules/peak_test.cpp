@@ -63,18 +63,13 @@ TEST(Peak, NotANumberOnEitherInputGivesAPositiveNotANumber) {
 // a), in the host's mode: under denormals-are-zero it reads subnormal magnitudes as zero.
 float maximumInstruction(float b, float a) { return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(b), _mm_set_ss(a))); }
 
-TEST(Peak, OutputDoesNotDependOnHowTheSignalIsCut) {
+TEST(Peak, NoiseWithSubnormalsMatchesTheMaximumInstruction) {
     std::mt19937 random(11);
     const auto a = testing_support::withTinyValues(testing_support::uniformNoise(50000, -2.0f, 2.0f, random), random);
     const auto b = testing_support::withTinyValues(testing_support::uniformNoise(50000, -2.0f, 2.0f, random), random);
-    ModuleHarness whole("Orin Peak", {kInputA, kInputB, kOutput});
-    ModuleHarness split("Orin Peak", {kInputA, kInputB, kOutput});
-    const auto expected = peakOf(whole, a, b, startEvents({kInputA, kInputB}));
-    const auto output = split.runSplit({{kInputA, a}, {kInputB, b}}, kOutput, kInputB, random,
-                                       startEvents({kInputA, kInputB}));
-    ASSERT_EQ(output.size(), expected.size());
+    ModuleHarness peak("Orin Peak", {kInputA, kInputB, kOutput});
+    const auto output = peakOf(peak, a, b, startEvents({kInputA, kInputB}));
     for (std::size_t i = 0; i < output.size(); ++i) {
-        ASSERT_EQ(bitsOf(output[i]), bitsOf(expected[i])) << "sample " << i;
         const float expectedPeak = maximumInstruction(std::fabs(b[i]), std::fabs(a[i]));
         ASSERT_EQ(bitsOf(output[i]), bitsOf(expectedPeak)) << "sample " << i;
     }

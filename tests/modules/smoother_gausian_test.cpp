@@ -207,18 +207,6 @@ TEST(SmootherGausian, LongWindowsStayExact) {
     }
 }
 
-TEST(SmootherGausian, OutputDoesNotDependOnHowTheSignalIsCut) {
-    std::mt19937 random(14);
-    const auto signal = testing_support::uniformNoise(50000, -1.0f, 1.0f, random);
-    host::EventList first = startEvents({kInput});
-    first.value(0, kTime, 10.0f);
-    ModuleHarness whole("Orin SmootherG", {kInput, kOutput});
-    ModuleHarness split("Orin SmootherG", {kInput, kOutput});
-    const auto expected = whole.run({{kInput, signal}}, kOutput, first);
-    expectBitIdentical(split.runSplit({{kInput, signal}}, kOutput, kInput, random, first), expected);
-    expectBitIdentical(expected, doubleSum(signal, {{0, 192, 288}}));
-}
-
 // The output is static until announced and streams from then on: the module never reports
 // it, so once announced it never sleeps, and unannounced with a static input it does.
 TEST(SmootherGausian, NeverDrivesTheOutputsStreamingState) {
