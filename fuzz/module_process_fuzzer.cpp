@@ -383,10 +383,12 @@ UNINSTRUMENTED void fillRamp(float* samples, int32_t count, float start, float s
     for (int32_t i = 0; i < count; ++i) samples[i] = start + step * float(i);
 }
 
-// The unwritten marker must only ever come from the prefill.
+// The unwritten marker must only ever come from the prefill. Its negative twin goes too: a
+// module that takes magnitudes (Peak) clears the sign bit of a signalling NaN without
+// quieting it, and would write the marker itself.
 UNINSTRUMENTED void clearMarkers(float* samples, int32_t count) {
     for (int32_t i = 0; i < count; ++i)
-        if (__builtin_bit_cast(uint32_t, samples[i]) == kUnwritten) samples[i] = 0.0f;
+        if ((__builtin_bit_cast(uint32_t, samples[i]) & 0x7FFFFFFFu) == kUnwritten) samples[i] = 0.0f;
 }
 
 void fillInput(FuzzInput& in, float* samples, int32_t count) {
