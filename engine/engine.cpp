@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -13,6 +14,7 @@
 #include "engine/host_nodes.h"
 #include "engine/message_text.h"
 #include "engine/module_node.h"
+#include "engine/patch_variables.h"
 #include "engine/quantity.h"
 #include "host/module_library.h"
 
@@ -61,6 +63,7 @@ public:
         applyOverrides();
         resolveConnections();
         const std::vector<std::size_t> order = dependencyOrder();
+        engine.latency = checkedLatency(order);
         createNodes(order);
         scheduleAutomation();
     }
@@ -70,7 +73,7 @@ public:
         declareNodes();
         applyOverrides();
         resolveConnections();
-        dependencyOrder();
+        checkedLatency(dependencyOrder());
         for (const Declared& node : declared) {
             if (node.role == Role::host) parametersOf(node);
             startEventsFor(node);
@@ -226,7 +229,7 @@ private:
 
     void applyOverrides() {
         for (const ValueOverride& o : config.overrides) {
-            if (o.at) continue;
+            if (o.at || o.setsVariable()) continue;
             const std::size_t index = nodeIndex(o.target.node, o.value.where);
             declared[index].values[o.target.pin] = o.value;
             checkValues(declared[index]);
@@ -305,11 +308,7 @@ private:
         const int32_t blockSize = config.blockSize;
         if (node.role == Role::input) return std::make_unique<InputNode>(config.inputChannels, blockSize);
         if (node.role == Role::output) return std::make_unique<OutputNode>(outputChannels, blockSize);
-        if (node.role == Role::host) {
-            const ParameterValues values = parametersOf(node);
-            engine.latency = std::max(engine.latency, node.kind->latency(values));
-            return node.kind->make(node.name, blockSize, values);
-        }
+        if (node.role == Role::host) return node.kind->make(node.name, blockSize, parametersOf(node));
         try {
             return std::make_unique<ModuleNode>(node.name, *factory, *node.module, blockSize,
                                                 float(config.sampleRate));
@@ -357,6 +356,67 @@ private:
         return events;
     }
 
+    long long latencyOf(const Declared& node) const {
+        return node.role == Role::host ? node.kind->latency(parametersOf(node)) : 0;
+    }
+
+    // The longest path from the input to the output, each node on it adding its latency.
+    // Paths that do not reach the output (a side chain that feeds only a plot) add nothing.
+    // Output channels that lag by different amounts are noted: one run can line up only one
+    // of them with the input.
+    long long pathLatency(const std::vector<std::size_t>& order) {
+        std::vector<long long> arrival(declared.size(), -1);  // -1: not reached from the input
+        for (const std::size_t node : order) {
+            long long latest = declared[node].role == Role::input ? 0 : -1;
+            for (const Wire& w : wires)
+                if (w.to == node) latest = std::max(latest, arrival[w.from]);
+            if (latest >= 0) arrival[node] = latest + latencyOf(declared[node]);
+        }
+        std::map<int32_t, long long> channels;
+        for (const Wire& w : wires)
+            if (declared[w.to].role == Role::output && arrival[w.from] >= 0)
+                channels[w.toPin.id] = arrival[w.from];
+        long long longest = 0, shortest = -1;
+        std::vector<std::string> lags;
+        for (const auto& [channel, lag] : channels) {
+            longest = std::max(longest, lag);
+            shortest = shortest < 0 ? lag : std::min(shortest, lag);
+            lags.push_back("output." + std::to_string(channel + 1) + " by " + std::to_string(lag));
+        }
+        if (shortest >= 0 && shortest != longest)
+            engine.notes.push_back(patch.path + ": the output channels lag the input by different amounts (" +
+                                   listed(lags, "and") + " samples); the run's latency is the longest");
+        return longest;
+    }
+
+    // The latency from the graph, checked against the one the patch declares, if any.
+    long long checkedLatency(const std::vector<std::size_t>& order) {
+        const long long latency = pathLatency(order);
+        if (!patch.latency || patch.latency->text == "auto") return latency;
+        const long long declaredLatency = declaredSamples(*patch.latency);
+        if (declaredLatency != latency)
+            throw patchError(patch.latency->where + ": 'latency' is '" + patch.latency->text + "' (" +
+                             std::to_string(declaredLatency) + " samples at " +
+                             formatCount(config.sampleRate) +
+                             " Hz), but the longest path from input to output delays by " +
+                             std::to_string(latency) + " samples");
+        return latency;
+    }
+
+    // A declared latency: a whole number of samples, or a time ("5 ms").
+    long long declaredSamples(const SourceText& text) const {
+        try {
+            const Quantity quantity = parseQuantity(text.text);
+            if (!quantity.unit.empty()) return toSamples(quantity, config.sampleRate);
+            if (quantity.number < 0 || quantity.number != std::floor(quantity.number) ||
+                quantity.number > 9.0e15)
+                throw std::invalid_argument("a latency is \"auto\", a whole number of samples or a time");
+            return (long long)quantity.number;
+        } catch (const std::invalid_argument& error) {
+            throw patchError(text.where + ": '" + text.text + "': " + error.what());
+        }
+    }
+
     void addScheduled(const PinRef& target, const SourceText& at, const SourceText& value) {
         const std::size_t index = nodeIndex(target.node, at.where);
         const Declared& node = declared[index];
@@ -393,7 +453,7 @@ private:
     void scheduleAutomation() {
         for (const AutomationEntry& a : patch.automation) addScheduled(a.target, a.at, a.value);
         for (const ValueOverride& o : config.overrides)
-            if (o.at) addScheduled(o.target, *o.at, o.value);
+            if (o.at && !o.setsVariable()) addScheduled(o.target, *o.at, o.value);
         std::stable_sort(
             engine.schedule.begin(), engine.schedule.end(),
             [](const ScheduledValue& a, const ScheduledValue& b) { return a.sample < b.sample; });
@@ -414,13 +474,15 @@ Engine::Engine(const Patch& patch, const LibraryDescription& description, mp::IM
                const EngineConfig& config) {
     if (config.blockSize < 1) throw usageError("the block size must be at least 1");
     if (!(config.sampleRate > 0)) throw usageError("the sample rate must be above 0");
-    Builder(*this, patch, description, &factory, config).build();
+    const Patch resolved = resolveVariables(patch, config.overrides);
+    Builder(*this, resolved, description, &factory, config).build();
     changes.reserve(256);
 }
 
 void Engine::check(const Patch& patch, const LibraryDescription& description, const EngineConfig& config) {
     Engine unbuilt;
-    Builder(unbuilt, patch, description, nullptr, config).check();
+    const Patch resolved = resolveVariables(patch, config.overrides);
+    Builder(unbuilt, resolved, description, nullptr, config).check();
 }
 
 Engine::~Engine() = default;

@@ -16,11 +16,14 @@ namespace ovm {
 class InputNode;
 class OutputNode;
 
-// A value given beside the patch (on the command line): at the start, or at a time.
+// A value given beside the patch (on the command line): at the start, or at a time. A
+// target without a node (target.pin only) names one of the patch's variables instead,
+// which has one value for the whole run.
 struct ValueOverride {
     PinRef target;
     SourceText value;
     std::optional<SourceText> at;
+    bool setsVariable() const { return target.node.empty(); }
 };
 
 struct EngineConfig {
@@ -54,7 +57,9 @@ public:
     const float* outputChannel(int32_t index) const;
     // The buffer of any node's audio output, e.g. a gain signal to plot; null when absent.
     const float* tap(const PinRef& pin) const;
-    // The longest latency of a host node (a delay's length), in samples.
+    // By how many samples the output lags the input: the longest path from the input to
+    // the output, adding the latency of each node on it (a delay's length), with the values
+    // in force at the start of the run.
     long long latencySamples() const { return latency; }
 
     struct NodeReport {

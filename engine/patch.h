@@ -54,6 +54,11 @@ struct Patch {
     std::vector<AutomationEntry> automation;
     std::optional<PinRef> plotGain;  // a gain signal the plot shows as gain reduction
     std::optional<double> ceiling;   // linear level no output sample may exceed
+    // The latency the patch promises, checked against the one its graph has; absent for "auto".
+    std::optional<SourceText> latency;
+    // Values named once and used as "$name" wherever a node value, an automation or the
+    // latency is written (patch_variables.h).
+    std::vector<std::pair<std::string, SourceText>> variables;
 };
 
 inline constexpr std::string_view kInputNode = "input";

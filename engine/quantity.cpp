@@ -1,8 +1,10 @@
 #include "engine/quantity.h"
 
 #include <cctype>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 namespace ovm {
@@ -23,6 +25,46 @@ std::string lower(std::string_view text) {
 
 [[noreturn]] void reject(const std::string& why) { throw std::invalid_argument(why); }
 
+std::string shortNumber(double number, int digits = 6) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*g", digits, number);
+    return text;
+}
+
+double fromDb(double db) { return std::pow(10.0, db / 20.0); }
+
+// A bare number is a level in dB to some and a factor to others: -0.5 meant as dB once
+// became a factor of -0.5 that turned a limiter into a +41.6 dBFS amplifier. Both readings
+// are shown so that the fix is one word.
+[[noreturn]] void rejectBareLevel(double number) {
+    const std::string text = shortNumber(number);
+    const std::string asDb = text + " dB (" + shortNumber(fromDb(number), 3) + "x)";
+    if (number < 0)
+        reject(text + " is ambiguous for a level: write " + asDb + "; a factor cannot be negative");
+    reject(text + " is ambiguous for a level: write " + text + "x for the factor or " + asDb);
+}
+
+// A level as the linear factor a pin receives. Negative factors flip a signal's sign (and
+// a gain computer's sense), and factors beyond a float's range arrive as infinity: neither
+// is a level.
+double linearLevel(const Quantity& q) {
+    double factor = 0;
+    if (q.unit.empty())
+        rejectBareLevel(q.number);
+    else if (q.unit == "db" || q.unit == "dbfs")
+        factor = fromDb(q.number);
+    else if (q.unit == "%")
+        factor = q.number / 100.0;
+    else if (q.unit == "x")
+        factor = q.number;
+    else
+        reject("a level takes dB, dBFS, % or x (a plain factor)");
+    if (factor < 0) reject("a level cannot be negative (in dB write " + shortNumber(q.number) + " dB)");
+    if (!(factor <= FLT_MAX))
+        reject("a level beyond the largest a pin holds (" + shortNumber(FLT_MAX, 3) + "x)");
+    return factor;
+}
+
 }  // namespace
 
 Quantity parseQuantity(std::string_view text) {
@@ -40,12 +82,7 @@ Quantity parseQuantity(std::string_view text) {
 }
 
 double toPinValue(const Quantity& q, std::string_view pinUnit) {
-    if (pinUnit == "linear") {
-        if (q.unit.empty()) return q.number;
-        if (q.unit == "db" || q.unit == "dbfs") return std::pow(10.0, q.number / 20.0);
-        if (q.unit == "%") return q.number / 100.0;
-        reject("a level takes a plain number, dB or %");
-    }
+    if (pinUnit == "linear") return linearLevel(q);
     if (pinUnit == "ms") {
         // As for a delay's time: a module would take a negative time as none at all.
         if (q.number < 0) reject("a time cannot be negative");

@@ -15,9 +15,10 @@ struct Quantity {
 // These throw std::invalid_argument saying what is wrong (the caller names the text).
 Quantity parseQuantity(std::string_view text);
 
-// The value a pin of the given unit receives: "linear" pins take plain numbers, dB
-// (amplitude) or percent; "ms" pins take ms, s or plain milliseconds; pins without a unit
-// take plain numbers only.
+// The value a pin of the given unit receives: "linear" pins (levels) take dB or dBFS
+// (amplitude), percent or x (a plain factor), never a bare number, which could be either,
+// and never a negative or infinite factor; "ms" pins take ms, s or plain milliseconds; pins
+// without a unit take plain numbers only.
 double toPinValue(const Quantity& quantity, std::string_view pinUnit);
 
 // A point or span in time as a sample count: plain numbers are seconds; s, ms and samples

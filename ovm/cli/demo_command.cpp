@@ -41,7 +41,9 @@ void printSummary(const DemoOptions& options, const RunResult& result) {
     std::printf("  output peak         %+7.2f dBFS   (ceiling %+.2f dBFS)\n", toDb(result.outputPeak()),
                 toDb(result.ceiling.value_or(NAN)));
     std::printf("  deepest reduction   %+7.2f dB\n", toDb(result.deepestGain));
-    std::printf("  added latency       %lld samples (%.2f ms)\n", result.latencySamples, latencyMs);
+    std::printf(
+        "  latency             %lld samples (%.2f ms), compensated: the output lines up with the input\n",
+        result.latencySamples, latencyMs);
     std::printf("  real-time factor    %.0fx\n", result.realTimeFactor());
     std::printf("  files in %s: input.wav, output.wav, levels.png, report.json\n", options.folder.c_str());
 }
@@ -63,7 +65,6 @@ void runDemo(const DemoOptions& options) {
     run.inputPath = input;
     run.outputPath = (folder / "output.wav").string();
     run.overwrite = options.overwrite;
-    run.tail = "50 ms";
     run.plotPath = (folder / "levels.png").string();
     run.plotTitle = "ovm demo: look-ahead limiter at -1 dBFS";
     run.reportPath = (folder / "report.json").string();

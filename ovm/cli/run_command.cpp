@@ -59,7 +59,8 @@ void addRunCommand(CLI::App& app) {
                     "Output WAV file (32-bit float; .wav, .wave or no extension)")
         ->required();
     run->add_option("--set,-s", options->sets,
-                    "Set a value: node.pin=value, or at a time: node.pin=value@2.5s (repeatable)");
+                    "Set a value: node.pin=value, at a time: node.pin=value@2.5s, or a patch variable: "
+                    "name=value (repeatable)");
     run->add_option(
         "--block-size,-b", options->run.blockSize,
         "Samples per block (default: the patch's, else " + std::to_string(kDefaultBlockSize) + ")");
@@ -67,6 +68,9 @@ void addRunCommand(CLI::App& app) {
                     "Sample rate for inputs that carry none (1 to 10000000 Hz)");
     run->add_option("--tail", options->run.tail,
                     "Silence appended to flush held and smoothed signals (e.g. 50ms)");
+    run->add_flag("--keep-latency", options->run.keepLatency,
+                  "Keep the patch's latency: the output starts that late and is that much longer "
+                  "(by default it lines up with the input)");
     run->add_option("--plot", options->run.plotPath,
                     "Write a PNG of input, output and gain levels over time");
     run->add_option("--library", options->run.libraryPath,

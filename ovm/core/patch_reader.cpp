@@ -6,6 +6,7 @@
 #include "engine/errors.h"
 #include "engine/host_node_kinds.h"
 #include "engine/message_text.h"
+#include "engine/patch_variables.h"
 #include "engine/quantity.h"
 #include "ovm/core/text_file.h"
 #include "ovm/core/toml_fields.h"
@@ -85,11 +86,29 @@ double readCeiling(const TomlFields& root, const std::string& text) {
     return level;
 }
 
+// [vars]: names and their values, each usable as "$name" (patch_variables.h).
+std::vector<std::pair<std::string, SourceText>> readVariables(const TomlFields& root,
+                                                              const std::string& path) {
+    std::vector<std::pair<std::string, SourceText>> variables;
+    if (!root.table().contains("vars")) return variables;
+    const toml::table* table = root.table().get("vars")->as_table();
+    if (table == nullptr) root.fail("vars", "must be a table ([vars] name = \"5 ms\")");
+    const TomlFields fields(nullptr, *table, path, "vars", ExitCode::patch);
+    for (const auto& [key, value] : *table) {
+        const std::string name(key.str());
+        if (!isVariableName(name))
+            fields.fail(name, "a variable's name is letters, digits and '_', not starting with a digit");
+        variables.push_back({name, {*fields.optionalQuantity(name), fields.where(name)}});
+    }
+    return variables;
+}
+
 }  // namespace
 
 Patch parsePatch(std::string_view text, const std::string& path) {
     const TomlFields root = TomlFields::parse(text, path, ExitCode::patch);
-    root.allowOnly({"library", "block_size", "ceiling", "connections", "nodes", "automation", "plot"});
+    root.allowOnly({"library", "block_size", "ceiling", "latency", "vars", "connections", "nodes",
+                    "automation", "plot"});
     Patch patch;
     patch.path = path;
     patch.library = root.requiredString("library");
@@ -102,6 +121,9 @@ Patch parsePatch(std::string_view text, const std::string& path) {
         patch.blockSize = int(*blockSize);
     }
     if (const auto ceiling = root.optionalQuantity("ceiling")) patch.ceiling = readCeiling(root, *ceiling);
+    if (const auto latency = root.optionalQuantity("latency"))
+        patch.latency = {*latency, root.where("latency")};
+    patch.variables = readVariables(root, path);
     for (const auto& [name, fields] : root.namedTables("nodes"))
         patch.nodes.push_back(readNode(name, fields));
     for (const std::string& connection : root.stringArray("connections"))

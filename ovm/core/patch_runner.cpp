@@ -10,9 +10,11 @@
 
 #include "engine/errors.h"
 #include "engine/message_text.h"
+#include "engine/patch_variables.h"
 #include "engine/quantity.h"
 #include "host/module_library.h"
 #include "ovm/core/audio_file.h"
+#include "ovm/core/latency_compensation.h"
 #include "ovm/core/level_plot.h"
 #include "ovm/core/library_description_reader.h"
 #include "ovm/core/library_lookup.h"
@@ -284,11 +286,13 @@ public:
     // Throws when the file would grow past what a WAV file can hold.
     void checkSize(long long totalFrames) const { checkWavSize(totalFrames, int32_t(channels.size()), path); }
 
-    void write(int32_t count) {
+    // Frames first to count - 1 of the block.
+    void write(int32_t first, int32_t count) {
         const std::size_t stride = channels.size();
         for (std::size_t c = 0; c < stride; ++c)
-            for (int32_t i = 0; i < count; ++i) frames[std::size_t(i) * stride + c] = channels[c][i];
-        writer.write(frames.data(), count);
+            for (int32_t i = first; i < count; ++i)
+                frames[std::size_t(i - first) * stride + c] = channels[c][i];
+        writer.write(frames.data(), count - first);
     }
 
     void commit() { writer.commit(); }
@@ -304,23 +308,28 @@ private:
 // plotted gain signal, and the trace the plot draws.
 class RunMeters {
 public:
-    RunMeters(Engine& engine, const float* gain, bool plotting, RunResult& result)
+    RunMeters(const Engine& engine, const float* gain, bool plotting, RunResult& result)
         : gain(gain),
           plotting(plotting),
           result(result),
           trace(std::max<int32_t>(1, int32_t(result.sampleRate / 100))) {
-        for (int32_t c = 0; c < engine.inputChannels(); ++c) inputs.push_back(engine.inputChannel(c));
         for (int32_t c = 0; c < engine.outputChannels(); ++c) outputs.push_back(engine.outputChannel(c));
-        result.inputMeters.resize(inputs.size());
+        result.inputMeters.resize(std::size_t(engine.inputChannels()));
         result.outputMeters.resize(outputs.size());
     }
 
-    // The block that starts at frame `done`, once processed.
-    void add(long long done, int32_t count) {
-        for (std::size_t c = 0; c < outputs.size(); ++c) result.outputMeters[c].add(outputs[c], count);
-        for (std::size_t c = 0; c < inputs.size(); ++c) result.inputMeters[c].add(inputs[c], count);
+    // The block that starts at engine frame `done`, once processed: the frames from `first`
+    // on are the output's, and `inputs` the input of the same moments.
+    void add(long long done, int32_t first, int32_t count, const std::vector<const float*>& inputs) {
+        shifted(outputs, first, outputsFromFirst);
+        shifted(inputs, first, inputsFromFirst);
+        const int32_t kept = count - first;
+        for (std::size_t c = 0; c < outputs.size(); ++c)
+            result.outputMeters[c].add(outputsFromFirst[c], kept);
+        for (std::size_t c = 0; c < inputs.size(); ++c) result.inputMeters[c].add(inputsFromFirst[c], kept);
         trackGain(done, count);
-        if (plotting) trace.add(inputs, outputs, gain, count);
+        if (plotting)
+            trace.add(inputsFromFirst, outputsFromFirst, gain == nullptr ? nullptr : gain + first, kept);
     }
 
     const LevelTrace& levels() const { return trace; }
@@ -335,27 +344,35 @@ private:
             result.deepestGain = std::min(result.deepestGain, double(gain[i]));
     }
 
+    static void shifted(const std::vector<const float*>& channels, int32_t first,
+                        std::vector<const float*>& into) {
+        into.resize(channels.size());
+        for (std::size_t c = 0; c < channels.size(); ++c) into[c] = channels[c] + first;
+    }
+
     const float* gain;
     bool plotting;
     RunResult& result;
     LevelTrace trace;
-    std::vector<const float*> inputs, outputs;
+    std::vector<const float*> outputs;
+    std::vector<const float*> outputsFromFirst, inputsFromFirst;
 };
 
 // Every block from the input file through the engine to the output file, timed.
-void stream(Engine& engine, InputFeed& feed, OutputSink& sink, RunMeters& meters, bool showProgress,
-            RunResult& result) {
+void stream(Engine& engine, InputFeed& feed, LatencyCompensation& compensation, OutputSink& sink,
+            RunMeters& meters, bool showProgress, RunResult& result) {
     ProgressBar progress(showProgress, feed.total());
     const auto start = std::chrono::steady_clock::now();
     for (long long done = 0; done < feed.total();) {
         const int32_t count = feed.load(done);
         if (count == 0) break;
-        sink.checkSize(done + count);
+        const int32_t first = compensation.firstKept(done, count);
+        sink.checkSize(result.frames + count - first);
         engine.processBlock(count);
-        meters.add(done, count);
-        sink.write(count);
+        meters.add(done, first, count, compensation.alignedInputs(count));
+        sink.write(first, count);
         done += count;
-        result.frames = done;
+        result.frames += count - first;
         progress.update(done);
     }
     result.processingSeconds =
@@ -365,7 +382,7 @@ void stream(Engine& engine, InputFeed& feed, OutputSink& sink, RunMeters& meters
 }  // namespace
 
 RunResult runPatch(const RunOptions& o) {
-    const Patch patch = loadPatch(o);
+    const Patch patch = resolveVariables(loadPatch(o), o.overrides);
     const std::string libraryPath =
         o.libraryPath ? *o.libraryPath : resolveLibraryPath(patch.library, patch.path, patch.libraryWhere);
     checkRunFiles(o, patch, libraryPath);
@@ -382,16 +399,18 @@ RunResult runPatch(const RunOptions& o) {
     for (const std::string& warning : engine.warnings()) warn(warning);
     const float* gain = checkedGainTap(engine, patch);
     result.latencySamples = engine.latencySamples();
+    result.latencyCompensated = !o.keepLatency;
     result.hasGain = gain != nullptr;
     result.ceiling = patch.ceiling;
 
     OutputSink sink(engine, o, result.sampleRate, config.blockSize);
     RunMeters meters(engine, gain, o.plotPath.has_value(), result);
-    InputFeed feed(reader, engine, o.inputPath, config.blockSize, tail);
-    if (reader.seekable()) sink.checkSize(feed.total());
+    LatencyCompensation compensation(engine, o.keepLatency ? 0 : result.latencySamples, config.blockSize);
+    InputFeed feed(reader, engine, o.inputPath, config.blockSize, tail + compensation.trimmed());
+    if (reader.seekable()) sink.checkSize(feed.total() - compensation.trimmed());
     warnOfLateValues(patch, o, result.sampleRate, feed.total());
     warnOfUnusedChannels(patch, engine.inputChannels());
-    stream(engine, feed, sink, meters, o.progress, result);
+    stream(engine, feed, compensation, sink, meters, o.progress, result);
     result.nodes = engine.nodeStats();
     sink.commit();
     writeAfterwards(o, result, meters.levels(), patch.ceiling);

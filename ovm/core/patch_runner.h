@@ -20,6 +20,9 @@ struct RunOptions {
     std::optional<int32_t> blockSize;
     std::optional<double> sampleRate;  // for inputs that carry none
     std::string tail = "0";            // silence appended after the input
+    // Leave the patch's latency in the output, which then starts late by that much, rather
+    // than line the output up with the input.
+    bool keepLatency = false;
     std::vector<ValueOverride> overrides;
     std::optional<std::string> plotPath;
     std::string plotTitle;
@@ -29,20 +32,22 @@ struct RunOptions {
 
 struct RunResult {
     double sampleRate = 0;
-    long long frames = 0;  // output frames, tail included
+    long long frames = 0;  // output frames, tail included (and the latency, when kept)
     std::vector<ChannelMeter> inputMeters;
     std::vector<ChannelMeter> outputMeters;
     std::vector<Engine::NodeReport> nodes;
     double deepestGain = 1;  // smallest value of the plotted gain signal once the latency has passed
     bool hasGain = false;
-    long long latencySamples = 0;  // the longest delay node
+    long long latencySamples = 0;     // the patch's, see Engine::latencySamples
+    bool latencyCompensated = false;  // the output lines up with the input
     double processingSeconds = 0;
     std::optional<double> ceiling;      // the patch's promise, when it makes one
     double realTimeFactor() const;
     double outputPeak() const;
 };
 
-// Runs a patch over an audio file into a 32-bit float WAV file, then draws the plot and
+// Runs a patch over an audio file into a 32-bit float WAV file, its output lined up with the
+// input unless the options keep the patch's latency, then draws the plot and
 // writes the report when asked, each through a temporary file that takes its name only when
 // complete. Before any processing, and before the library is loaded, it reads and checks
 // the patch, finds the library (see library_lookup.h) and refuses outputs that are one

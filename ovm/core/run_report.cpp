@@ -38,6 +38,7 @@ nlohmann::json runReport(const RunResult& result) {
                              {"frames", result.frames},
                              {"seconds", double(result.frames) / result.sampleRate},
                              {"latency_samples", result.latencySamples},
+                             {"latency_compensated", result.latencyCompensated},
                              {"processing_seconds", result.processingSeconds},
                              {"real_time_factor", result.realTimeFactor()},
                              {"input", channels(result.inputMeters)},

@@ -17,8 +17,15 @@ ovm::NodeEntry node(std::string name, std::string type,
     return entry;
 }
 
-ovm::Patch patchOf(std::vector<ovm::NodeEntry> nodes, const std::vector<std::string>& wires) {
-    ovm::Patch patch{"p.toml", "lib", "", {}, std::move(nodes), {}, {}, {}, {}};
+ovm::Patch patchOf(std::vector<ovm::NodeEntry> nodes, const std::vector<std::string>& wires,
+                   std::optional<std::string> latency = {},
+                   std::vector<std::pair<std::string, std::string>> variables = {}) {
+    ovm::Patch patch;
+    patch.path = "p.toml";
+    patch.library = "lib";
+    patch.nodes = std::move(nodes);
+    if (latency) patch.latency = ovm::SourceText{*latency, "p.toml:latency"};
+    for (auto& [name, value] : variables) patch.variables.push_back({name, {value, "p.toml:vars." + name}});
     for (const std::string& wire : wires) {
         const auto arrow = wire.find(" -> ");
         patch.connections.push_back({ovm::parsePinRef(wire.substr(0, arrow)),
@@ -44,8 +51,11 @@ ovm::EngineConfig configWith(std::vector<std::string> sets = {}) {
     config.blockSize = 4;
     for (const std::string& set : sets) {
         const auto equals = set.find('=');
+        const std::string target = set.substr(0, equals);
         config.overrides.push_back(
-            {ovm::parsePinRef(set.substr(0, equals)), {set.substr(equals + 1), "--set"}, {}});
+            {target.find('.') == std::string::npos ? ovm::PinRef{"", target} : ovm::parsePinRef(target),
+             {set.substr(equals + 1), "--set"},
+             {}});
     }
     return config;
 }
@@ -72,7 +82,8 @@ TEST_P(EngineRefuses, NamingWhereAndWhat) {
     }
 }
 
-const ovm::NodeEntry kGain = node("g", "multiply"), kModule = node("m", "module");
+const ovm::NodeEntry kGain = node("g", "multiply"), kModule = node("m", "module"),
+                     kDelay3 = node("d", "delay", {{"time", "3 samples"}});
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, EngineRefuses,
@@ -125,7 +136,32 @@ INSTANTIATE_TEST_SUITE_P(
                  patchOf({kModule}, {"input.1 -> m.threshold"}),
                  {},
                  "'m.threshold' is not an audio input (control pins take values, not connections)"},
-        BadPatch{"audio_valued", patchOf({kModule}, {}), {"m.input=1"}, "'m.input' is an audio pin"}),
+        BadPatch{"audio_valued", patchOf({kModule}, {}), {"m.input=1"}, "'m.input' is an audio pin"},
+        BadPatch{"latency_declared",
+                 patchOf({kDelay3}, {"input.1 -> d.input", "d.output -> output.1"}, "5"),
+                 {},
+                 "p.toml:latency: 'latency' is '5' (5 samples at 48000 Hz), but the longest path from input "
+                 "to output delays by 3 samples"},
+        BadPatch{"latency_set",
+                 patchOf({kDelay3}, {"input.1 -> d.input", "d.output -> output.1"}, "3"),
+                 {"d.time=1 ms"},
+                 "'latency' is '3' (3 samples at 48000 Hz), but the longest path from input to output delays "
+                 "by 48 samples"},
+        BadPatch{
+            "latency_fraction", patchOf({}, {}, "2.5"), {}, "'2.5': a latency is \"auto\", a whole number"},
+        BadPatch{
+            "unknown_variable",
+            patchOf({node("d", "delay", {{"time", "$lookahed"}})}, {}, {}, {{"lookahead", "1 ms"}}),
+            {},
+            "p.toml:d.time: '$lookahed': the patch defines no variable 'lookahed' ([vars] has lookahead)"},
+        BadPatch{"unknown_variable_set",
+                 patchOf({}, {}),
+                 {"lookahead=1 ms"},
+                 "--set: the patch defines no variable 'lookahead' (it has no [vars]"},
+        BadPatch{"bad_variable_value",
+                 patchOf({node("d", "delay", {{"time", "$la"}})}, {}, {}, {{"la", "5 dB"}}),
+                 {},
+                 "p.toml:d.time ($la = p.toml:vars.la): '5 dB': a time takes s, ms or samples"}),
     [](const testing::TestParamInfo<BadPatch>& info) { return info.param.name; });
 
 // input.1 -> d (a delay) -> g (a gain of one half) -> output.1, declared downstream first,
@@ -139,7 +175,7 @@ TEST(Engine, RunsHostNodesInDependencyOrderAndReportsTheirLatency) {
         std::vector<std::string> sets;
         int delay;
     };
-    for (const Run& run : {Run{{}, 3}, Run{{"d.time=5 samples", "g.gain=0.5"}, 5}}) {
+    for (const Run& run : {Run{{}, 3}, Run{{"d.time=5 samples", "g.gain=0.5x"}, 5}}) {
         ovm::Engine engine(patch, library(), testing_support::dynamicsFactory(), configWith(run.sets));
         EXPECT_EQ(engine.latencySamples(), run.delay);
         ASSERT_EQ(engine.outputChannels(), 1);
@@ -152,6 +188,55 @@ TEST(Engine, RunsHostNodesInDependencyOrderAndReportsTheirLatency) {
                     << n;
             }
         }
+    }
+}
+
+// The latency is the longest path from the input to the output, with the values in force at
+// the start; paths that never reach the output add nothing, and a declared latency that
+// agrees is accepted.
+TEST(Engine, LatencyIsTheLongestPathFromInputToOutput) {
+    const auto delay = [](std::string name, std::string time) {
+        return node(name, "delay", {{"time", time}});
+    };
+    // input -> a (3) -> b (5) -> g.a and input -> c (7) -> g.b: 8 through a and b.
+    const std::vector<std::string> paths = {"input.1 -> a.input", "a.output -> b.input",
+                                            "b.output -> g.a",    "input.1 -> c.input",
+                                            "c.output -> g.b",    "g.output -> output.1"};
+    const std::vector<ovm::NodeEntry> parallel = {kGain, delay("a", "3 samples"), delay("b", "5 samples"),
+                                                  delay("c", "7 samples")};
+    struct Case {
+        std::string name;
+        ovm::Patch patch;
+        std::vector<std::string> sets;
+        long long latency;
+        std::string warning = "";
+    };
+    for (const Case& c : {
+             Case{"series beats parallel", patchOf(parallel, paths, "8"), {}, 8},
+             Case{"set at the start", patchOf(parallel, paths, "auto"), {"c.time=10 samples"}, 10},
+             Case{"side chain",
+                  patchOf({delay("a", "3 samples"), delay("b", "9 samples")},
+                          {"input.1 -> a.input", "a.output -> output.1", "input.1 -> b.input"}),
+                  {},
+                  3},
+             Case{"variable set",
+                  patchOf({delay("d", "$la")}, {"input.1 -> d.input", "d.output -> output.1"}, "$la",
+                          {{"la", "6 samples"}}),
+                  {"la=2 samples"},
+                  2},
+             Case{"channels apart",
+                  patchOf({delay("a", "3 samples")},
+                          {"input.1 -> a.input", "a.output -> output.1", "input.1 -> output.2"}),
+                  {},
+                  3,
+                  "p.toml: the output channels lag the input by different amounts (output.1 by 3 and "
+                  "output.2 by 0 samples)"},
+         }) {
+        SCOPED_TRACE(c.name);
+        ovm::Engine engine(c.patch, library(), testing_support::dynamicsFactory(), configWith(c.sets));
+        EXPECT_EQ(engine.latencySamples(), c.latency);
+        EXPECT_EQ(engine.warnings().empty() ? "" : engine.warnings().front().substr(0, c.warning.size()),
+                  c.warning);
     }
 }
 

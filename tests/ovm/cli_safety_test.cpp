@@ -27,7 +27,7 @@ constexpr double kRate = 48000;
 std::string halvingPatch(const std::string& topLevel = "library = \"Dynamics.ovm\"\n") {
     return topLevel +
            "connections = [\"input.1 -> g.a\", \"g.output -> output.1\"]\n"
-           "[nodes.g]\ntype = \"multiply\"\ngain = 0.5\n";
+           "[nodes.g]\ntype = \"multiply\"\ngain = \"0.5x\"\n";
 }
 
 // A case's name as a test name: letters, digits and underscores.

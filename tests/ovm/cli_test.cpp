@@ -45,6 +45,8 @@ TEST(OvmDemo, LimiterHoldsItsCeiling) {
     EXPECT_GT(inputPeak, 2.0f);  // well above 0 dBFS
     EXPECT_LE(outputPeak, ceiling);
     EXPECT_GT(outputPeak, 0.99 * ceiling);  // it limits, it does not just attenuate
+    // Its latency compensated, the output lines up with the input, frame for frame.
+    EXPECT_EQ(readInterleaved(folder + "/output.wav").size(), readInterleaved(folder + "/input.wav").size());
 
     // Without --overwrite a second demo leaves the first one's files alone.
     EXPECT_EQ(runOvm({"demo", folder, "--seconds", "1"}).exitCode, 6);
@@ -105,6 +107,51 @@ TEST(OvmRun, ModuleSleepsThroughSilenceAndWakesWhenTheSignalReturns) {
         ASSERT_EQ(output[i], std::fabs(input[i])) << "sample " << i;
 }
 
+// A click through a patch that delays by a variable's time, declared as its latency: by
+// default the output lines up with the input (the click comes out where it went in, and the
+// meters see the same frames); with --keep-latency it comes out late by the latency, which
+// the report gives as it is at the start of the run. The output is as long as the input.
+TEST(OvmRun, CompensatesTheLatencyInForceAtTheStart) {
+    const std::string folder = freshFolder("latency");
+    writeText(folder + "/p.toml", "library = \"" + std::string(DYNAMICS_LIBRARY_PATH) +
+                                      "\"\nblock_size = 64\nlatency = \"$lookahead\"\n"
+                                      "connections = [\"input.1 -> d.input\", \"d.output -> output.1\"]\n"
+                                      "[vars]\nlookahead = \"100 samples\"\n"
+                                      "[nodes.d]\ntype = \"delay\"\ntime = \"$lookahead\"\n");
+    constexpr long long kLength = 1000;
+    struct Case {
+        std::vector<std::string> options;
+        long long latency;
+        bool kept;
+    };
+    for (const Case& c : {Case{{}, 100, false}, Case{{"--keep-latency"}, 100, true},
+                          Case{{"--set", "lookahead=3.125ms"}, 150, false},
+                          Case{{"--set", "lookahead=150 samples", "--keep-latency"}, 150, true}})
+        for (const long long k : {0LL, 63LL, 64LL, 500LL, kLength - 1}) {
+            SCOPED_TRACE(testing::Message()
+                         << "click at " << k << ", latency " << c.latency << (c.kept ? " kept" : ""));
+            std::vector<float> click(kLength, 0.0f);
+            click[std::size_t(k)] = 1.0f;
+            writeMono(folder + "/in.wav", click);
+            std::vector<std::string> arguments = {
+                "run",         folder + "/p.toml", folder + "/in.wav", folder + "/out.wav",
+                "--overwrite", "--report",         folder + "/r.json"};
+            arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+            const CommandResult result = runOvm(arguments);
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            const long long at = c.kept ? k + c.latency : k;
+            std::vector<float> expected(kLength, 0.0f);
+            if (at < kLength) expected[std::size_t(at)] = 1.0f;
+            EXPECT_EQ(readInterleaved(folder + "/out.wav"), expected);
+            const auto report = nlohmann::json::parse(readText(folder + "/r.json"));
+            EXPECT_EQ(report["latency_samples"], c.latency);
+            EXPECT_EQ(report["frames"], kLength);
+            if (!c.kept) {
+                EXPECT_EQ(report["output"][0]["rms"], report["input"][0]["rms"]);
+            }
+        }
+}
+
 // One module between input.1 and output.1 over a constant mono input, with one value in the
 // patch, one automated and the options given (e.g. a --set at a time).
 CommandResult runAutomated(const std::string& folder, const std::string& module, const std::string& value,
@@ -119,9 +166,9 @@ CommandResult runAutomated(const std::string& folder, const std::string& module,
 
 TEST(OvmRun, AutomationTakesEffectAtItsExactSample) {
     const std::string folder = freshFolder("automation");
-    const CommandResult result = runAutomated(folder, "Orin Hard Knee", "threshold = 0.5",
+    const CommandResult result = runAutomated(folder, "Orin Hard Knee", "threshold = \"0.5x\"",
                                               "at = \"0.25 s\"\nset = \"m.threshold\"\nvalue = \"-12 dB\"",
-                                              {"--set", "m.threshold=0.125@30001samples", "-b", "100"});
+                                              {"--set", "m.threshold=0.125x@30001samples", "-b", "100"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<float> out = readInterleaved(folder + "/out.wav");
     const float minus12 = float(std::pow(10.0, -12.0 / 20.0));
@@ -219,7 +266,12 @@ INSTANTIATE_TEST_SUITE_P(
                  singleModulePatch("Orin Hard Knee", "threshold = \"-1 dBu\"\n", kWire),
                  {},
                  5,
-                 "p.toml:5: '-1 dBu': a level takes a plain number, dB or %"},
+                 "p.toml:5: '-1 dBu': a level takes dB, dBFS, % or x"},
+        BadInput{"bare-level-set",
+                 singleModulePatch("Orin Hard Knee", "", kWire),
+                 {"--set", "m.threshold=-0.5"},
+                 5,
+                 "--set m.threshold=-0.5: '-0.5': -0.5 is ambiguous for a level: write -0.5 dB (0.944x)"},
         BadInput{"bad-number",
                  singleModulePatch("Orin Hard Knee", "threshold = \"loud\"\n", kWire),
                  {},
@@ -277,7 +329,7 @@ TEST(OvmRun, WarnsOfWhatItLeavesOut) {
         std::vector<std::string> arguments;
         std::string warning;
     };
-    for (const Case& c : {Case{"late-set", 1, {"--set", "m.threshold=0.5@3600s"}, "is never set"},
+    for (const Case& c : {Case{"late-set", 1, {"--set", "m.threshold=0.5x@3600s"}, "is never set"},
                           Case{"unused-channel", 2, {}, "input channel 2 is not connected"}}) {
         const std::string folder = freshFolder("warn-" + c.name);
         ovm::writeAudioFile(folder + "/in.wav", std::vector<float>(std::size_t(4800 * c.channels), 0.25f),

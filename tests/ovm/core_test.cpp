@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "engine/engine.h"
 #include "engine/errors.h"
@@ -20,7 +21,8 @@ using ovm::parseQuantity;
 
 TEST(Quantity, ConvertsUnitsForThePinThatTakesThem) {
     EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("-6 dB"), "linear"), std::pow(10.0, -6.0 / 20.0));
-    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("0.5"), "linear"), 0.5);
+    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("-6 dBFS"), "linear"), std::pow(10.0, -6.0 / 20.0));
+    EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("0.5x"), "linear"), 0.5);
     EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity(" 50 % "), "linear"), 0.5);
     EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("5 ms"), "ms"), 5.0);
     EXPECT_DOUBLE_EQ(ovm::toPinValue(parseQuantity("0.25s"), "ms"), 250.0);
@@ -28,6 +30,26 @@ TEST(Quantity, ConvertsUnitsForThePinThatTakesThem) {
     EXPECT_THROW(ovm::toPinValue(parseQuantity("1 dB"), ""), std::invalid_argument);
     for (const char* bad : {"", "dB", "1e999", "nan", "--1", "+-2"})
         EXPECT_THROW(parseQuantity(bad), std::invalid_argument) << bad;
+}
+
+// A level is never a bare number (dB or factor?), a negative factor or one beyond a float.
+TEST(Quantity, RefusesLevelsThatCanBeMisread) {
+    for (const auto& [text, message] : std::vector<std::pair<const char*, const char*>>{
+             {"-0.5", "-0.5 is ambiguous for a level: write -0.5 dB (0.944x); a factor cannot be negative"},
+             {"2", "2 is ambiguous for a level: write 2x for the factor or 2 dB (1.26x)"},
+             {"0", "0 is ambiguous for a level: write 0x for the factor or 0 dB (1x)"},
+             {"-0.5x", "a level cannot be negative (in dB write -0.5 dB)"},
+             {"-50 %", "a level cannot be negative"},
+             {"800 dB", "a level beyond the largest a pin holds"},
+             {"1e39x", "a level beyond the largest a pin holds"},
+             {"-1 dBu", "a level takes dB, dBFS, % or x (a plain factor)"}}) {
+        try {
+            ovm::toPinValue(parseQuantity(text), "linear");
+            ADD_FAILURE() << text << " accepted";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(std::string(error.what()).substr(0, std::strlen(message)), message) << text;
+        }
+    }
 }
 
 TEST(Quantity, TimesBecomeSampleCounts) {
@@ -61,6 +83,11 @@ TEST(PatchReader, NamesTheLineAndFieldOfEveryMistake) {
               "p.toml:2: 'block_size': must be between 1 and 65536");
     EXPECT_EQ(patchErrorOf("library = \"x\"\n[[automation]]\nset = \"a.b\"\nvalue = 1\n"),
               "p.toml:2: 'automation[1].at': missing (when the value is set, e.g. \"2.5 s\")");
+    EXPECT_EQ(patchErrorOf("library = \"x\"\n[vars]\n2x = \"1 ms\"\n"),
+              "p.toml:3: 'vars.2x': a variable's name is letters, digits and '_', not starting with a digit");
+    EXPECT_EQ(
+        patchErrorOf("library = \"x\"\nceiling = 0.9\n"),
+        "p.toml:2: 'ceiling': 0.9 is ambiguous for a level: write 0.9x for the factor or 0.9 dB (1.11x)");
 }
 
 TEST(PatchReader, ReadsTheLimiterExample) {
@@ -83,7 +110,11 @@ TEST(ValueOverride, ParsesValueAndTime) {
     EXPECT_EQ(timed.value.text, "10ms");
     EXPECT_EQ(timed.at->text, "2.5s");
     EXPECT_THROW(ovm::parseValueOverride("knee.threshold"), ovm::Error);
-    EXPECT_THROW(ovm::parseValueOverride("threshold=1"), ovm::Error);
+    const ovm::ValueOverride variable = ovm::parseValueOverride("lookahead=10ms");
+    EXPECT_TRUE(variable.setsVariable());
+    EXPECT_EQ(variable.target.pin, "lookahead");
+    for (const char* bad : {"lookahead=10ms@1s", "2x=1", "a b=1"})
+        EXPECT_THROW(ovm::parseValueOverride(bad), ovm::Error) << bad;
 }
 
 // The description shipped beside Dynamics.ovm matches the library: every module is created
