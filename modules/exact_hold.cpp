@@ -92,7 +92,7 @@ void ExactHold::startRing() {
     ringRuns = true;
 }
 
-void ExactHold::remember(const float* in, int32_t count) {
+inline void ExactHold::remember(const float* in, int32_t count) {
     for (int32_t k = 0; k < count;) {
         const int32_t run = std::min(count - k, holdLength - historyIndex);
         std::copy_n(in + k, run, history.get() + historyIndex);
@@ -103,7 +103,7 @@ void ExactHold::remember(const float* in, int32_t count) {
 }
 
 // Index of the sample `offset` places from the next one to be written; offset >= -N.
-int32_t ExactHold::historyPosition(int32_t offset) const {
+inline int32_t ExactHold::historyPosition(int32_t offset) const {
     const int32_t position = historyIndex + offset;
     return position < 0 ? position + holdLength : position;
 }

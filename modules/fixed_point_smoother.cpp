@@ -113,7 +113,7 @@ void FixedPointSmoother::runChunks(const float* in, float* out, int32_t count) {
 // Quantises a chunk straight into the ring at writeIndex, then renews the copy of the
 // ring's first kChunk entries kept after its end, so that a run of up to kChunk taps can
 // be read without wrapping.
-void FixedPointSmoother::writeChunk(const float* in, int32_t count) {
+inline void FixedPointSmoother::writeChunk(const float* in, int32_t count) {
     const int32_t size = ringMask + 1;
     const int32_t beforeEnd = std::min(count, size - writeIndex);
     quantiseAll(in, ring.data() + writeIndex, beforeEnd);
@@ -153,7 +153,7 @@ void FixedPointSmoother::smoothChunk(float* out, int32_t count) {
 }
 
 // The chunk's inputs `back` samples earlier, as one run of the ring.
-const int32_t* FixedPointSmoother::tapsBack(int32_t back) const {
+inline const int32_t* FixedPointSmoother::tapsBack(int32_t back) const {
     return ring.data() + ((writeIndex - back) & ringMask);
 }
 
