@@ -12,15 +12,13 @@
 #include <limits>
 #include <optional>
 #include <random>
-#include <span>
 #include <vector>
 
-#include "modules/doubling_ring.h"
 #include "tests/support/module_harness.h"
 
 namespace {
 
-using testing_support::bitsOf;
+using testing_support::expectBitIdentical;
 using testing_support::ModuleHarness;
 using testing_support::startEvents;
 
@@ -68,12 +66,6 @@ std::vector<float> minimumOverWindows(const std::vector<float>& input,
         }
     }
     return expected;
-}
-
-void expectBitIdentical(const std::vector<float>& output, const std::vector<float>& expected) {
-    ASSERT_EQ(output.size(), expected.size());
-    for (std::size_t k = 0; k < output.size(); ++k)
-        ASSERT_EQ(bitsOf(output[k]), bitsOf(expected[k])) << "sample " << k << ": " << output[k];
 }
 
 TEST(PeakHold, WindowIsTheLargestPowerOfTwoNotAboveTheHoldLength) {
@@ -129,79 +121,6 @@ TEST(PeakHold, MatchesTheMinimumOverTheWindowAcrossRefills) {
     const std::vector<WindowFrom> windows = {{0, 4096},   {3000, 8},  {9000, 8},   {12000, 256},
                                              {20000, 64}, {30000, 2}, {33000, 512}};
     expectBitIdentical(held(input, holdTimes, 1000.0f), minimumOverWindows(input, windows));
-}
-
-// What the ring computes, written over sample indices instead of ring positions: step j
-// folds in the partial result of the sample 2^j back, 1.0 standing in before the refill.
-// For a power-of-two length this is exact, NaN included.
-std::vector<float> doublingFolds(std::span<const float> input, int32_t steps) {
-    std::vector<float> level(input.begin(), input.end());
-    for (int32_t j = 0; j < steps; ++j) {
-        const std::size_t back = std::size_t(1) << j;
-        std::vector<float> next(level.size());
-        for (std::size_t n = 0; n < level.size(); ++n) {
-            const float b = level[n], f = n >= back ? level[n - back] : 1.0f;
-            next[n] = b <= f ? b : f;
-        }
-        level = std::move(next);
-    }
-    return level;
-}
-
-TEST(PeakHold, NaNTakesTheCourseOfTheDoublingFolds) {
-    std::mt19937 random(3);
-    auto input = testing_support::uniformNoise(20000, 0.0f, 1.5f, random);
-    std::bernoulli_distribution isNaN(0.01);
-    for (auto& sample : input)
-        if (isNaN(random)) sample = random() % 2 ? kNaN : -kNaN;
-    const auto output = held(input, {{0, 64}, {7000, 1024}}, 1000.0f);
-    const std::span<const float> whole(input);
-    auto expected = doublingFolds(whole.first(7000), 6);
-    const auto second = doublingFolds(whole.subspan(7000), 10);
-    expected.insert(expected.end(), second.begin(), second.end());
-    expectBitIdentical(output, expected);
-}
-
-TEST(PeakHold, NoiseWithSubnormalsMatchesTheMinimumOverTheWindow) {
-    std::mt19937 random(4);
-    const auto signal =
-        testing_support::withTinyValues(testing_support::uniformNoise(50000, 0.0f, 1.5f, random), random);
-    host::EventList first = startEvents({kInput});
-    first.value(0, kHoldTime, 100.0f);
-    ModuleHarness hold("Orin Peak Hold", {kInput, kOutput});
-    expectBitIdentical(hold.run({{kInput, signal}}, kOutput, first), minimumOverWindows(signal, {{0, 4096}}));
-}
-
-// The module runs a constant-cost sliding minimum while the input is free of NaN and the
-// doubling ring from a NaN on, until the ring holds none any more. Around sparse NaN bursts,
-// on ties between -0 and +0, for power-of-two and other hold lengths, cut anyhow, the output
-// must be the ring's to the bit.
-TEST(PeakHold, HandsOverBetweenSlidingMinimumAndRingExactly) {
-    std::mt19937 random(5);
-    const float levels[] = {-0.0f, 0.0f, 0.25f, 0.5f, 1.0f, 2.0f};
-    for (const int32_t holdLength : {2, 3, 5, 7, 100, 257, 1000, 4096}) {
-        SCOPED_TRACE(testing::Message() << "hold length " << holdLength);
-        const auto length = std::size_t(8 * holdLength + 700);
-        std::vector<float> input = testing_support::uniformNoise(length, 0.0f, 1.5f, random);
-        for (float& x : input)
-            if (random() % 3 == 0) x = levels[random() % std::size(levels)];
-        // Bursts of NaN closer together and further apart than the hold length.
-        for (std::size_t at = random() % length; at < length;
-             at += 1 + random() % std::size_t(2 * holdLength + 50))
-            for (std::size_t k = at; k < std::min(length, at + 1 + random() % 3); ++k)
-                input[k] = random() % 2 ? kNaN : -kNaN;
-
-        dynamics::DoublingRing ring;
-        ring.fill(holdLength, 1.0f, 0);
-        std::vector<float> expected;
-        for (const float x : input) expected.push_back(ring.push(x));
-
-        host::EventList first = startEvents({kInput});
-        first.value(0, kHoldTime, float(holdLength));
-        ModuleHarness hold("Orin Peak Hold", {kInput, kOutput});
-        hold.host().setSampleRate(1000.0f);
-        expectBitIdentical(hold.runSplit({{kInput, input}}, kOutput, kInput, random, first), expected);
-    }
 }
 
 // 10^6 ms at 48 kHz asks for 48 000 000 samples, whose window would be 2^25; the ring is

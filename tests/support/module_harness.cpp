@@ -1,5 +1,7 @@
 #include "tests/support/module_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "tests/support/dynamics_library.h"
@@ -70,6 +72,12 @@ std::vector<float> uniformNoise(std::size_t count, float low, float high, std::m
     std::vector<float> samples(count);
     for (auto& sample : samples) sample = distribution(random);
     return samples;
+}
+
+void expectBitIdentical(const std::vector<float>& output, const std::vector<float>& expected) {
+    ASSERT_EQ(output.size(), expected.size());
+    for (std::size_t k = 0; k < output.size(); ++k)
+        ASSERT_EQ(bitsOf(output[k]), bitsOf(expected[k])) << "sample " << k << ": " << output[k];
 }
 
 std::vector<float> withTinyValues(std::vector<float> samples, std::mt19937& random) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <random>
@@ -55,5 +56,22 @@ std::vector<float> uniformNoise(std::size_t count, float low, float high, std::m
 // decaying signal reaches them, and a host running with denormals-are-zero reads the
 // subnormals as zero.
 std::vector<float> withTinyValues(std::vector<float> samples, std::mt19937& random);
+
+// Fails the test at the first sample whose bits differ from the expected ones, naming it.
+void expectBitIdentical(const std::vector<float>& output, const std::vector<float>& expected);
+
+// The signal through a kernel's run(in, out, count) in runs of random length up to 300, in
+// place (out = in) when asked: cut and passed as a host may.
+template <typename Run>
+std::vector<float> inRandomRuns(const std::vector<float>& input, bool inPlace, std::mt19937& random, Run&& run) {
+    std::vector<float> scratch = input;
+    std::vector<float> output(input.size());
+    for (std::size_t done = 0; done < input.size();) {
+        const std::size_t length = std::min(input.size() - done, std::size_t(random() % 301));
+        run(scratch.data() + done, (inPlace ? scratch : output).data() + done, int32_t(length));
+        done += length;
+    }
+    return inPlace ? scratch : output;
+}
 
 }  // namespace testing_support

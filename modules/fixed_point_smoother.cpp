@@ -1,0 +1,160 @@
+// The smoother's kernel: quantisation, the four-tap sums and the recursion (see
+// fixed_point_smoother.h).
+
+#include "modules/fixed_point_smoother.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "modules/multiversion.h"
+
+namespace dynamics {
+namespace {
+
+// Up to here the filter sum fits 64 bits (see the bounds in the header).
+constexpr int64_t kLongestNarrowProduct = int64_t{1} << 32;
+
+constexpr float kScale = 16777216.0f;  // 2^24: 24 fractional bits
+
+// Rounds half up, toward +inf: floor(x × 2^24 + 0.5) in single precision. Inputs of magnitude
+// 128 or more saturate to the int32 range, NaN gives 0. Only values inside the int32 range
+// reach the conversion, which is therefore always defined. Every choice is a select rather
+// than a branch (floor is formed from the truncation), so the loop over a block vectorises
+// and noise costs no mispredicted branches.
+inline int32_t quantise(float x) {
+    const float z = x * kScale + 0.5f;
+    const uint32_t high = 0u - uint32_t(z >= 2147483648.0f);  // masks: all ones or zero
+    const uint32_t low = 0u - uint32_t(z < -2147483648.0f);
+    const uint32_t inRange = 0u - (uint32_t(z >= -2147483648.0f) & uint32_t(z < 2147483648.0f));
+    const float convertible = std::bit_cast<float>(std::bit_cast<uint32_t>(z) & inRange);  // else 0
+    const auto truncated = int32_t(convertible);
+    const int32_t floored = truncated - int32_t(float(truncated) > convertible);
+    return int32_t((uint32_t(floored) & ~(high | low)) | (uint32_t(INT32_MAX) & high) |
+                   (uint32_t(INT32_MIN) & low));
+}
+
+DYNAMICS_MULTIVERSION
+void quantiseAll(const float* in, int32_t* out, int32_t count) {
+#pragma omp simd
+    for (int32_t i = 0; i < count; ++i) out[i] = quantise(in[i]);
+}
+
+// s = q[n - length1 - length2] - q[n - length2] - q[n - length1] + q[n], for a run of n.
+// Formed in 64 bits: in 32 bits it would wrap for inputs from 32 up to 128 in magnitude;
+// wherever it does not wrap the results are the same.
+DYNAMICS_MULTIVERSION
+void fourTapSums(const int32_t* now, const int32_t* back1, const int32_t* back2, const int32_t* back12,
+                 int64_t* sums, int32_t count) {
+#pragma omp simd
+    for (int32_t k = 0; k < count; ++k) sums[k] = int64_t{back12[k]} - back2[k] - back1[k] + now[k];
+}
+
+// (float) y × gain for a 128-bit y; gainPerUnit is gain × 2^32 (exact: a power of two).
+// A y that fits 64 bits converts as it is. A larger one (2^63 <= |y| < 2^95) is shifted
+// right by 32 bits, and when a 1 bit was shifted out the result's lowest bit is set: that is
+// the integer v = y / 2^32 rounded to odd (floor when odd, else floor + 1, for either sign in
+// two's complement). Rounding v to float gives the float nearest y / 2^32, because
+// |v| >= 2^31 (as |y| >= 2^63), where floats lie 2^8 or more apart, so every float and every midpoint between
+// two neighbours is an even integer. v equals y / 2^32 when nothing was shifted out; else
+// y / 2^32 lies strictly between floor and floor + 1 and v is the odd one of the two, so no
+// float and no midpoint lies between them or on v: both round to the same float. Scaling
+// by 2^32 afterwards is exact, and folding it into the gain changes nothing, since
+// (f × 2^32) × gain and f × (2^32 × gain) are the same exact product rounded once (gain
+// lies between 2^-67 and 2^-24, so neither product overflows or underflows).
+// (high << 32) | (low >> 32) is y >> 32 wherever that fits 64 bits, which it does, as
+// |y| < 2^73.
+inline float scaledToNearest(__int128 y, float gain, float gainPerUnit) {
+    const auto low = uint64_t(y);
+    const auto high = uint64_t(y >> 64);
+    const bool fits = high == uint64_t(int64_t(low) >> 63);
+    const uint64_t roundedToOdd = (high << 32) | (low >> 32) | uint64_t(uint32_t(low) != 0);
+    return float(int64_t(fits ? low : roundedToOdd)) * (fits ? gain : gainPerUnit);
+}
+
+}  // namespace
+
+FixedPointSmoother::FixedPointSmoother(int32_t length1, int32_t length2)
+    : ring(std::size_t(ringSizeFor(length1, length2) + kChunk), 0),
+      length1(length1),
+      length2(length2),
+      wide(int64_t{length1} * length2 > kLongestNarrowProduct),
+      gain(1.0f / ((float(length1) * kScale) * float(length2))),
+      ringMask(ringSizeFor(length1, length2) - 1) {}
+
+// Room for a whole chunk beyond the longest tap, so that writing a chunk first never
+// overwrites what one of its samples is still to read; a power of two, so that positions
+// wrap with a mask.
+int32_t FixedPointSmoother::ringSizeFor(int32_t length1, int32_t length2) {
+    int32_t size = 2;
+    while (size < length1 + length2 + 1 + kChunk) size *= 2;
+    return size;
+}
+
+void FixedPointSmoother::run(const float* in, float* out, int32_t count) {
+    if (wide)
+        runChunks<true>(in, out, count);
+    else
+        runChunks<false>(in, out, count);
+}
+
+// A run goes through in chunks, each in three passes: quantise into the ring, form the
+// four-tap sums, then run the recursion. Only the last is sequential; the other two run
+// as vector instructions. Wide: the filter sum is kept in 128 bits.
+template <bool wideSum>
+void FixedPointSmoother::runChunks(const float* in, float* out, int32_t count) {
+    for (int32_t done = 0; done < count;) {
+        const int32_t chunk = std::min(count - done, kChunk);
+        writeChunk(in + done, chunk);
+        smoothChunk<wideSum>(out + done, chunk);
+        done += chunk;
+    }
+}
+
+// Quantises a chunk straight into the ring at writeIndex, then renews the copy of the
+// ring's first kChunk entries kept after its end, so that a run of up to kChunk taps can
+// be read without wrapping.
+inline void FixedPointSmoother::writeChunk(const float* in, int32_t count) {
+    const int32_t size = ringMask + 1;
+    const int32_t beforeEnd = std::min(count, size - writeIndex);
+    quantiseAll(in, ring.data() + writeIndex, beforeEnd);
+    quantiseAll(in + beforeEnd, ring.data(), count - beforeEnd);
+    if (writeIndex < kChunk || beforeEnd < count) std::copy_n(ring.data(), kChunk, ring.data() + size);
+}
+
+// The recursion y[n] = s + 2 y[n-1] - y[n-2] is kept as a slope y[n] - y[n-1], which
+// grows by s: two dependent additions per sample instead of three, the same integers.
+template <bool wideSum>
+void FixedPointSmoother::smoothChunk(float* out, int32_t count) {
+    int64_t fourTap[kChunk];
+    fourTapSums(tapsBack(0), tapsBack(length1), tapsBack(length2), tapsBack(length1 + length2), fourTap, count);
+    int64_t rise = slope;
+    if constexpr (wideSum) {
+        const float scale = gain;
+        const float scalePerUnit = gain * 4294967296.0f;
+        __int128 y = level;
+        for (int32_t k = 0; k < count; ++k) {
+            rise += fourTap[k];
+            y += rise;
+            out[k] = scaledToNearest(y, scale, scalePerUnit);
+        }
+        level = y;
+    } else {
+        const float scale = gain;
+        auto y = int64_t(level);
+        for (int32_t k = 0; k < count; ++k) {
+            rise += fourTap[k];
+            y += rise;
+            out[k] = float(y) * scale;
+        }
+        level = y;
+    }
+    writeIndex = (writeIndex + count) & ringMask;
+    slope = rise;
+}
+
+// The chunk's inputs `back` samples earlier, as one run of the ring.
+inline const int32_t* FixedPointSmoother::tapsBack(int32_t back) const {
+    return ring.data() + ((writeIndex - back) & ringMask);
+}
+
+}  // namespace dynamics
