@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "ovm/validate/realtime_monitor.h"
+#include "validate/realtime_monitor.h"
 
 namespace bench {
 

@@ -12,6 +12,9 @@ namespace bench {
 
 // Fresh noise over this many samples: the branch predictor cannot learn it.
 inline constexpr int32_t kSignalLength = 1 << 16;
+// Every benchmark runs at this rate, so real-time factors compare; the peers' window lengths
+// (CMakeLists.txt) and report.py's real-time factors assume it too.
+inline constexpr double kSampleRate = 48000.0;
 
 std::vector<float> noise(float low, float high, uint32_t seed);
 

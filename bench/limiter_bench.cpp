@@ -8,13 +8,11 @@
 #include "bench/bench_support.h"
 #include "ovm/core/demo_signal.h"
 #include "engine/engine.h"
-#include "ovm/core/library_description_reader.h"
+#include "description/library_description_reader.h"
 #include "ovm/core/patch_reader.h"
 
 namespace bench {
 namespace {
-
-constexpr double kSampleRate = 48000;
 
 std::string limiterPatchText() {
     std::ifstream file(LIMITER_PATCH_PATH);

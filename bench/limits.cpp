@@ -96,7 +96,7 @@ void recursion64(benchmark::State& state) {
 // A stand-in for the host's sample-rate query: an indirect call the compiler cannot see
 // through.
 int32_t queryRate(float* rate) {
-    *rate = 48000.0f;
+    *rate = float(kSampleRate);
     return 0;
 }
 
@@ -124,7 +124,7 @@ void functionAndCall(benchmark::State& state, double (*function)(double),
 void expAndCall(benchmark::State& state) {
     std::vector<double> exponent;
     for (float time : noise(0.001f, 2.0f, 8))
-        exponent.push_back(-6.907755278982137 / (time * 0.01 * 48000.0));
+        exponent.push_back(-6.907755278982137 / (time * 0.01 * kSampleRate));
     functionAndCall(
         state, [](double x) { return std::exp(x); }, exponent);
 }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "description/library_description_reader.h"
 #include "host/module_driver.h"
 #include "ovm/core/demo_signal.h"
-#include "ovm/core/library_description_reader.h"
 
 namespace bench {
 namespace {
@@ -45,7 +45,7 @@ const ovm::ModuleDescription& described(const ModuleSetup& setup) {
 // channels' magnitudes, 1 where they stay under the threshold.
 const std::vector<float>& limiterGain() {
     static const std::vector<float> gain = [] {
-        const std::vector<float> programme = ovm::demoProgramme(double(kSignalLength) / 48000.0, 48000.0);
+        const std::vector<float> programme = ovm::demoProgramme(double(kSignalLength) / kSampleRate, kSampleRate);
         std::vector<float> g(kSignalLength);
         for (std::size_t k = 0; k < g.size(); ++k) {
             const float peak = std::max(std::fabs(programme[2 * k]), std::fabs(programme[2 * k + 1]));
@@ -59,7 +59,7 @@ const std::vector<float>& limiterGain() {
 // `signal`, when given, feeds the first input instead of noise.
 void moduleThroughProcess(benchmark::State& state, const ModuleSetup& setup, int32_t block,
                           float controlValue, const std::vector<float>* signal = nullptr,
-                          float sampleRate = 48000.0f) {
+                          float sampleRate = float(kSampleRate)) {
     const ovm::ModuleDescription& module = described(setup);
     const std::vector<int32_t> inputPins = module.audioInputs();
     const int32_t outputPin = module.audioOutput();

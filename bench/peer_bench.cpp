@@ -20,7 +20,7 @@ std::map<std::string, std::function<std::unique_ptr<dsp>()>>& peers() {
 
 void peer(benchmark::State& state, const std::function<std::unique_ptr<dsp>()>& make, float low, float high) {
     const std::unique_ptr<dsp> processor = make();
-    processor->init(48000);
+    processor->init(int(kSampleRate));
     std::vector<std::vector<float>> inputs, outputs;
     for (int i = 0; i < processor->getNumInputs(); ++i) inputs.push_back(noise(low, high, uint32_t(i + 1)));
     for (int i = 0; i < processor->getNumOutputs(); ++i) outputs.emplace_back(kSignalLength);

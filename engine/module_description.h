@@ -37,7 +37,7 @@ struct ModuleDescription {
 
 // What a module library's description file says: the binary interface itself cannot list
 // modules or name pins, so each library ships one beside it (same base name, ".toml"; ovm
-// reads it, see ovm/core/library_description_reader.h).
+// reads it, see description/library_description_reader.h).
 struct LibraryDescription {
     std::string path;  // the description file
     std::string libraryName;

@@ -8,9 +8,10 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "description/library_description_reader.h"
 #include "engine/engine.h"
+#include "engine/engine_defaults.h"
 #include "engine/errors.h"
-#include "ovm/core/library_description_reader.h"
 #include "ovm/core/patch_reader.h"
 #include "tests/support/dynamics_library.h"
 
@@ -31,7 +32,7 @@ void expectClass(const ovm::Error& error, bool libraryAllowed) {
 
 void buildEngine(const ovm::Patch& patch) {
     ovm::EngineConfig config;
-    config.blockSize = patch.blockSize.value_or(64);
+    config.blockSize = patch.blockSize.value_or(ovm::kDefaultBlockSize);
     config.inputChannels = 2;
     try {
         const ovm::Engine engine(patch, description(), testing_support::dynamicsFactory(), config);

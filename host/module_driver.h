@@ -11,6 +11,7 @@
 #include "abi/factory_interfaces.h"
 #include "abi/plugin_interfaces.h"
 #include "host/com_ptr.h"
+#include "host/defaults.h"
 #include "host/event_list.h"
 #include "host/module_host.h"
 #include "host/module_library.h"
@@ -37,8 +38,8 @@ public:
 // What the host answers a module's queries with, and which host that is.
 struct DriverSettings {
     // Empty: the host writes nothing, as a host that does not know it.
-    std::optional<int32_t> blockSize = 64;
-    std::optional<float> sampleRate = 48000.0f;
+    std::optional<int32_t> blockSize = kDefaultBlockSize;
+    std::optional<float> sampleRate = kDefaultSampleRate;
     // The host side the object talks to (a subclass may watch or pause around its calls);
     // a plain ModuleHost when null. The driver takes it over.
     std::unique_ptr<ModuleHost> host = nullptr;

@@ -17,20 +17,23 @@ constexpr int64_t kLongestNarrowProduct = int64_t{1} << 32;
 constexpr float kScale = 16777216.0f;  // 2^24: 24 fractional bits
 
 // Rounds half up, toward +inf: floor(x × 2^24 + 0.5) in single precision. Inputs of magnitude
-// 128 or more saturate to the int32 range, NaN gives 0. Only values inside the int32 range
-// reach the conversion, which is therefore always defined. Every choice is a select rather
-// than a branch (floor is formed from the truncation), so the loop over a block vectorises
-// and noise costs no mispredicted branches.
+// 128 or more (infinities too) saturate to the int32 range, NaN gives 0. Both are told from
+// the bits and replaced by 0 before any arithmetic, so no comparison meets NaN and no product
+// overflows: a host that unmasks floating-point exceptions sees none. What remains has
+// |z| < 2^31, so the conversion is always defined. Every choice is a select rather than a
+// branch (floor is formed from the truncation), so the loop over a block vectorises and noise
+// costs no mispredicted branches.
 inline int32_t quantise(float x) {
-    const float z = x * kScale + 0.5f;
-    const uint32_t high = 0u - uint32_t(z >= 2147483648.0f);  // masks: all ones or zero
-    const uint32_t low = 0u - uint32_t(z < -2147483648.0f);
-    const uint32_t inRange = 0u - (uint32_t(z >= -2147483648.0f) & uint32_t(z < 2147483648.0f));
-    const float convertible = std::bit_cast<float>(std::bit_cast<uint32_t>(z) & inRange);  // else 0
-    const auto truncated = int32_t(convertible);
-    const int32_t floored = truncated - int32_t(float(truncated) > convertible);
-    return int32_t((uint32_t(floored) & ~(high | low)) | (uint32_t(INT32_MAX) & high) |
-                   (uint32_t(INT32_MIN) & low));
+    const uint32_t bits = std::bit_cast<uint32_t>(x);
+    const uint32_t magnitude = bits & 0x7fffffffu;
+    const uint32_t nan = 0u - uint32_t(magnitude > 0x7f800000u);  // masks: all ones or zero
+    const uint32_t saturated = ~nan & (0u - uint32_t(magnitude >= 0x43000000u));  // |x| >= 128
+    const uint32_t negative = 0u - (bits >> 31);
+    const float z = std::bit_cast<float>(bits & ~(nan | saturated)) * kScale + 0.5f;
+    const auto truncated = int32_t(z);
+    const int32_t floored = truncated - int32_t(float(truncated) > z);
+    const uint32_t limit = (uint32_t(INT32_MAX) & ~negative) | (uint32_t(INT32_MIN) & negative);
+    return int32_t((uint32_t(floored) & ~saturated) | (limit & saturated));
 }
 
 DYNAMICS_MULTIVERSION

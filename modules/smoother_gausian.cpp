@@ -1,5 +1,6 @@
 // SmootherGausian: a trapezoid-weighted moving average, computed exactly in fixed point.
 
+#include <cmath>
 #include <cstdint>
 
 #include "factory/module_registration.h"
@@ -16,6 +17,18 @@ namespace {
 // within the smoother's longest window (2^22), so its ring holds at most 2^22 + 64 entries
 // (16 MiB); at 20 s and 192 kHz it is as large.
 constexpr float kLongestTime = 4000000.0f;
+
+// A time in ms as samples at the host's rate: (rate × ms) × 0.001 in single precision. What a
+// NaN, an infinity times zero or a product beyond the float range would give (a window of one
+// sample, or the longest) is decided before the arithmetic, so that a host that unmasks
+// floating-point exceptions sees none: the result is never NaN and compares quietly.
+float samplesFor(float rate, float ms) {
+    const bool infinite = std::isinf(rate) || std::isinf(ms);
+    if (std::isnan(rate) || std::isnan(ms) || (infinite && (rate == 0.0f || ms == 0.0f))) return 0.0f;
+    const double exact = double(rate) * double(ms);  // exact in double, and far from its range
+    if (std::fabs(exact) > 0x1p40) return exact > 0.0 ? kLongestTime : 0.0f;
+    return (rate * ms) * 0.001f;
+}
 
 // trunc(T × factor + 0.5) in double precision, at least 1. NaN and negative times give 1;
 // T is bounded by kLongestTime, so the conversion is always defined.
@@ -57,8 +70,7 @@ private:
     // replaces the old one, so when that fails the filter stays entirely as it was and the
     // failure propagates to the caller.
     void rebuild() {
-        const float sampleRate = hostSampleRate();
-        float samples = (sampleRate * time.getValue()) * 0.001f;
+        float samples = samplesFor(hostSampleRate(), time.getValue());
         if (samples > kLongestTime) samples = kLongestTime;
         smoother = FixedPointSmoother(lengthFor(samples, 0.4), lengthFor(samples, 0.6));
     }

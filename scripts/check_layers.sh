@@ -16,9 +16,10 @@ declare -A allowed=(
   [modules]="abi framework factory"
   [host]="abi"
   [engine]="abi host"
-  [ovm/core]="abi host engine"
-  [ovm/validate]="abi host engine ovm/core"
-  [ovm/cli]="abi host engine ovm/core ovm/validate"
+  [description]="abi host engine"
+  [validate]="abi host engine description"
+  [ovm/core]="abi host engine description"
+  [ovm/cli]="abi host engine description ovm/core validate"
   [examples]="abi host"
 )
 

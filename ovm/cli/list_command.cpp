@@ -10,7 +10,7 @@
 #include "ovm/cli/commands.h"
 #include "engine/errors.h"
 #include "ovm/core/library_lookup.h"
-#include "ovm/core/library_description_reader.h"
+#include "description/library_description_reader.h"
 
 namespace ovm::cli {
 

@@ -5,8 +5,8 @@
 
 #include "ovm/cli/commands.h"
 #include "engine/errors.h"
-#include "ovm/validate/harness.h"
-#include "ovm/validate/report.h"
+#include "validate/harness.h"
+#include "validate/report.h"
 
 namespace ovm::cli {
 

@@ -2,14 +2,14 @@
 
 #include <stdexcept>
 
+#include "description/text_file.h"
+#include "description/toml_fields.h"
 #include "engine/engine_defaults.h"
 #include "engine/errors.h"
 #include "engine/host_node_kinds.h"
 #include "engine/message_text.h"
 #include "engine/patch_variables.h"
 #include "engine/quantity.h"
-#include "ovm/core/text_file.h"
-#include "ovm/core/toml_fields.h"
 
 namespace ovm {
 

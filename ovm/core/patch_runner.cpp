@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "description/library_description_reader.h"
 #include "engine/errors.h"
 #include "engine/message_text.h"
 #include "engine/patch_variables.h"
@@ -16,7 +17,6 @@
 #include "ovm/core/audio_file.h"
 #include "ovm/core/latency_compensation.h"
 #include "ovm/core/level_plot.h"
-#include "ovm/core/library_description_reader.h"
 #include "ovm/core/library_lookup.h"
 #include "ovm/core/output_file.h"
 #include "ovm/core/patch_reader.h"

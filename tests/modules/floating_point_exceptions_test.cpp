@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/dynamics_library.h"
 #include "tests/support/module_harness.h"
 
 namespace {
@@ -25,23 +26,27 @@ using Limits = std::numeric_limits<float>;
 constexpr float kNaN = Limits::quiet_NaN();
 constexpr float kInf = Limits::infinity();
 
-struct ModuleCase {
-    std::string id;
-    std::vector<int32_t> inputs;
-    int32_t output;
-    std::optional<int32_t> control;
-    // The values whose arithmetic is defined without an exception for this module: the
-    // time converters divide by the time and take the logarithm of the factor, and the
-    // Integrator adds, so zeros, negative values and sums that overflow or meet infinities
-    // of both signs raise what IEEE arithmetic prescribes for them.
-    std::vector<float> values;
-};
-
 const std::vector<float> kAllValues = {kNaN,          -kNaN,         kInf,         -kInf,        0.0f,
                                        -0.0f,         Limits::denorm_min(),        -Limits::denorm_min(),
                                        1e-40f,        -1e-40f,       Limits::min(), 1.0f,        -1.0f,
                                        0.5f,          Limits::max(), -Limits::max()};
 const std::vector<float> kPositiveValues = {kNaN, -kNaN, kInf, Limits::denorm_min(), Limits::min(), 0.5f, 1e30f};
+
+// The input values whose arithmetic is defined without an exception, by module name, where
+// not all are: the time converters divide by the time and take the logarithm of the factor,
+// and the Integrator adds, so zeros, negative values and sums that overflow or meet
+// infinities of both signs raise what IEEE arithmetic prescribes for them.
+const std::map<std::string, std::vector<float>> kDefinedInputs = {
+    {"integrator", {kNaN, -kNaN, kInf, 0.0f, -0.0f, Limits::denorm_min(), -1e-40f, 1.0f}},
+    {"ms2factor", kPositiveValues},
+    {"factor2ms", kPositiveValues}};
+
+// The module's control input, as Dynamics.toml describes it, if it has one.
+std::optional<int32_t> controlPin(const ovm::ModuleDescription& module) {
+    for (std::size_t pin = 0; pin < module.pins.size(); ++pin)
+        if (!module.pins[pin].audio && !module.pins[pin].output) return int32_t(pin);
+    return std::nullopt;
+}
 
 // The values in turn, with a run of plain samples after them so that modules that hold a
 // window of samples meet NaN arriving and leaving, several times over.
@@ -54,38 +59,36 @@ std::vector<float> signalOf(const std::vector<float>& values) {
     return signal;
 }
 
-void runWithExceptionsUnmasked(const ModuleCase& module, std::optional<float> control) {
-    std::vector<int32_t> pins = module.inputs;
-    pins.push_back(module.output);
+void runWithExceptionsUnmasked(const ovm::ModuleDescription& module, const std::vector<float>& values,
+                               std::optional<float> control) {
+    const std::vector<int32_t> audioInputs = module.audioInputs();
+    const int32_t output = module.audioOutput();
+    std::vector<int32_t> pins = audioInputs;
+    pins.push_back(output);
     ModuleHarness harness(module.id, pins, 64);
-    host::EventList events = startEvents(module.inputs);
-    if (control) events.value(0, *module.control, *control);
+    host::EventList events = startEvents(audioInputs);
+    if (control) events.value(0, *controlPin(module), *control);
     std::map<int32_t, std::vector<float>> inputs;
-    for (const int32_t pin : module.inputs) inputs[pin] = signalOf(module.values);
+    for (const int32_t pin : audioInputs) inputs[pin] = signalOf(values);
     feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW);
-    harness.run(inputs, module.output, events);
+    harness.run(inputs, output, events);
     // A control value that arrives while the module runs.
     host::EventList later;
-    if (control) later.value(5, *module.control, 1.0f).value(9, *module.control, *control);
-    harness.run(inputs, module.output, later);
+    if (control) later.value(5, *controlPin(module), 1.0f).value(9, *controlPin(module), *control);
+    harness.run(inputs, output, later);
     fedisableexcept(FE_ALL_EXCEPT);
 }
 
 TEST(FloatingPointExceptionsDeathTest, NoModuleRaisesOne) {
-    const std::vector<ModuleCase> modules = {
-        {"Orin Peak Hold", {1}, 2, 0, kAllValues},
-        {"Orin Hard Knee", {1}, 2, 0, kAllValues},
-        {"Orin Peak", {0, 1}, 2, std::nullopt, kAllValues},
-        {"Orin Integrator", {0}, 1, std::nullopt, {kNaN, -kNaN, kInf, 0.0f, -0.0f, Limits::denorm_min(), -1e-40f, 1.0f}},
-        {"Orin ms2factor", {0}, 1, std::nullopt, kPositiveValues},
-        {"Orin factor2ms", {0}, 1, std::nullopt, kPositiveValues},
-    };
-    for (const auto& module : modules) {
+    for (const ovm::ModuleDescription& module : testing_support::dynamicsDescription().modules) {
+        const auto defined = kDefinedInputs.find(module.name);
+        const std::vector<float>& values = defined == kDefinedInputs.end() ? kAllValues : defined->second;
         std::vector<std::optional<float>> controls = {std::nullopt};
-        if (module.control) controls.insert(controls.end(), kAllValues.begin(), kAllValues.end());
+        if (controlPin(module)) controls.insert(controls.end(), kAllValues.begin(), kAllValues.end());
         for (const auto& control : controls) {
             SCOPED_TRACE(testing::Message() << module.id << ", control " << control.value_or(0.0f));
-            EXPECT_EXIT((runWithExceptionsUnmasked(module, control), std::_Exit(0)), testing::ExitedWithCode(0), "");
+            EXPECT_EXIT((runWithExceptionsUnmasked(module, values, control), std::_Exit(0)),
+                        testing::ExitedWithCode(0), "");
         }
     }
 }

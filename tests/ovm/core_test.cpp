@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "description/library_description_reader.h"
 #include "engine/engine.h"
 #include "engine/errors.h"
 #include "engine/quantity.h"
 #include "host/module_driver.h"
-#include "ovm/core/library_description_reader.h"
 #include "ovm/core/patch_reader.h"
 #include "ovm/core/value_override_parser.h"
 #include "tests/support/dynamics_library.h"

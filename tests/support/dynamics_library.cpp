@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "ovm/core/library_description_reader.h"
+#include "description/library_description_reader.h"
 
 namespace testing_support {
 

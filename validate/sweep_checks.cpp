@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "ovm/validate/check.h"
-#include "ovm/validate/subject.h"
+#include "validate/check.h"
+#include "validate/subject.h"
 
 namespace ovm::validate {
 
@@ -28,10 +28,10 @@ void reportViolations(CheckContext& context, const std::string& where,
 void checkBlockSizes(CheckContext& context) {
     const uint64_t seed = mixSeed(context.seed, "sweep.block-sizes");
     const Programme programme = makeProgramme(*context.module, seed, context.scaled(40000));
-    const RunResult reference = runProgramme(*context.factory, *context.module, programme, fixedBlocks(1));
+    const ProgrammeRun reference = runProgramme(*context.factory, *context.module, programme, fixedBlocks(1));
     reportViolations(context, "blocks of 1", reference.violations);
     const auto compare = [&](const std::string& name, const Partition& partition) {
-        const RunResult run = runProgramme(*context.factory, *context.module, programme, partition);
+        const ProgrammeRun run = runProgramme(*context.factory, *context.module, programme, partition);
         reportViolations(context, name, run.violations);
         const std::string difference = firstDifference(reference.outputs, run.outputs);
         if (!difference.empty()) context.problem(name + " differ from blocks of 1 at " + difference);

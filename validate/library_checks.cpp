@@ -6,8 +6,8 @@
 
 #include "host/elf_exports.h"
 #include "host/module_driver.h"
-#include "ovm/validate/check.h"
-#include "ovm/validate/interface_identifiers.h"
+#include "validate/check.h"
+#include "validate/interface_identifiers.h"
 
 namespace ovm::validate {
 

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "ovm/validate/realtime_monitor.h"
+#include "validate/realtime_monitor.h"
 
 // The program is built with hidden visibility; these must be seen by the libraries it loads.
 #pragma GCC visibility push(default)

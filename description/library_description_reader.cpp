@@ -1,12 +1,12 @@
-#include "ovm/core/library_description_reader.h"
+#include "description/library_description_reader.h"
 
 #include <toml++/toml.h>
 
 #include <filesystem>
 
+#include "description/text_file.h"
+#include "description/toml_fields.h"
 #include "engine/errors.h"
-#include "ovm/core/text_file.h"
-#include "ovm/core/toml_fields.h"
 
 namespace ovm {
 

@@ -1,4 +1,4 @@
-#include "ovm/validate/subject.h"
+#include "validate/subject.h"
 
 #include <algorithm>
 #include <cmath>
@@ -256,7 +256,7 @@ void Subject::violation(const std::string& contract, const std::string& message)
     if (found.size() < 64) found.push_back({contract, message});
 }
 
-RunResult runProgramme(mp::IMpFactory2& factory, const ModuleDescription& module, const Programme& programme,
+ProgrammeRun runProgramme(mp::IMpFactory2& factory, const ModuleDescription& module, const Programme& programme,
                        const Partition& partition, const SubjectOptions& options) {
     Subject subject(factory, module, programme, options);
     subject.runToEnd(partition);

@@ -1,4 +1,4 @@
-#include "ovm/validate/realtime_monitor.h"
+#include "validate/realtime_monitor.h"
 
 #include <dlfcn.h>
 #include <execinfo.h>

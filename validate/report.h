@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ovm/validate/harness.h"
+#include "validate/harness.h"
 
 namespace ovm::validate {
 

@@ -1,4 +1,4 @@
-#include "ovm/validate/report.h"
+#include "validate/report.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "ovm/core/toml_fields.h"
+#include "description/toml_fields.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "ovm/validate/harness.h"
+#include "validate/harness.h"
 
 #include <fnmatch.h>
 #include <poll.h>
@@ -15,8 +15,8 @@
 
 #include "host/module_library.h"
 #include "engine/errors.h"
-#include "ovm/core/library_description_reader.h"
-#include "ovm/validate/programme.h"
+#include "description/library_description_reader.h"
+#include "validate/programme.h"
 
 namespace ovm::validate {
 

@@ -1,4 +1,4 @@
-#include "ovm/core/text_file.h"
+#include "description/text_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

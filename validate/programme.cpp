@@ -1,4 +1,4 @@
-#include "ovm/validate/programme.h"
+#include "validate/programme.h"
 
 #include <algorithm>
 #include <cmath>

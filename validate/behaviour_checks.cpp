@@ -2,8 +2,8 @@
 
 #include "abi/event_record.h"
 #include "host/defaults.h"
-#include "ovm/validate/check.h"
-#include "ovm/validate/subject.h"
+#include "validate/check.h"
+#include "validate/subject.h"
 
 namespace ovm::validate {
 
@@ -55,9 +55,9 @@ void checkSleepResume(CheckContext& context) {
     const Partition blocks = randomBlocks(context.seed, 1024);
     SubjectOptions driven;
     driven.honourSleep = false;
-    const RunResult awake =
+    const ProgrammeRun awake =
         runProgramme(*context.factory, *context.module, programme, fixedBlocks(97), driven);
-    const RunResult sleeping = runProgramme(*context.factory, *context.module, programme, fixedBlocks(97));
+    const ProgrammeRun sleeping = runProgramme(*context.factory, *context.module, programme, fixedBlocks(97));
     const std::string difference = firstDifference(awake.outputs, sleeping.outputs);
     if (!difference.empty()) context.problem("slept and woken differs from driven on at " + difference);
     if (sleeping.sleeps == 0) context.note("the module never asked to sleep");
@@ -70,8 +70,8 @@ void checkIsolation(CheckContext& context) {
     const Programme second =
         makeProgramme(*context.module, mixSeed(context.seed, "isolation.b"), context.scaled(12000));
     const Partition hostBlocks = fixedBlocks(host::kDefaultBlockSize);
-    const RunResult aloneFirst = runProgramme(*context.factory, *context.module, first, hostBlocks);
-    const RunResult aloneSecond = runProgramme(*context.factory, *context.module, second, hostBlocks);
+    const ProgrammeRun aloneFirst = runProgramme(*context.factory, *context.module, first, hostBlocks);
+    const ProgrammeRun aloneSecond = runProgramme(*context.factory, *context.module, second, hostBlocks);
     Subject a(*context.factory, *context.module, first, {});
     Subject b(*context.factory, *context.module, second, {});
     while (!a.finished() || !b.finished()) {
@@ -89,9 +89,9 @@ void checkIsolation(CheckContext& context) {
 void checkDeterminism(CheckContext& context) {
     const Programme programme =
         makeProgramme(*context.module, mixSeed(context.seed, "determinism"), context.scaled(12000));
-    const RunResult once =
+    const ProgrammeRun once =
         runProgramme(*context.factory, *context.module, programme, randomBlocks(context.seed, 512));
-    const RunResult twice =
+    const ProgrammeRun twice =
         runProgramme(*context.factory, *context.module, programme, randomBlocks(context.seed, 512));
     const std::string difference = firstDifference(once.outputs, twice.outputs);
     if (!difference.empty()) context.problem("the same programme twice differs at " + difference);

@@ -1,9 +1,9 @@
 // Real-time safety: no allocation, free or lock inside process() for blocks that carry no
 // value event (a value may legitimately rebuild state, such as a longer delay line).
 
-#include "ovm/validate/check.h"
-#include "ovm/validate/realtime_monitor.h"
-#include "ovm/validate/subject.h"
+#include "validate/check.h"
+#include "validate/realtime_monitor.h"
+#include "validate/subject.h"
 
 namespace ovm::validate {
 

@@ -9,8 +9,8 @@
 #include "host/defaults.h"
 #include "host/event_list.h"
 #include "host/module_driver.h"
-#include "ovm/validate/check.h"
-#include "ovm/validate/interface_identifiers.h"
+#include "validate/check.h"
+#include "validate/interface_identifiers.h"
 
 namespace ovm::validate {
 

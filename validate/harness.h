@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ovm/validate/check.h"
+#include "validate/check.h"
 
 namespace ovm::validate {
 

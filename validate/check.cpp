@@ -1,4 +1,4 @@
-#include "ovm/validate/check.h"
+#include "validate/check.h"
 
 #include <algorithm>
 

@@ -15,7 +15,7 @@
 #include "host/guarded_buffer.h"
 #include "host/module_driver.h"
 #include "host/sample_bits.h"
-#include "ovm/validate/programme.h"
+#include "validate/programme.h"
 
 namespace ovm::validate {
 
@@ -113,13 +113,14 @@ private:
     std::vector<Violation> found;
 };
 
-// Creates a subject and runs the whole programme through it.
-struct RunResult {
+// What one run of a whole programme through a fresh subject produced.
+struct ProgrammeRun {
     Outputs outputs;
     std::vector<Violation> violations;
     int32_t sleeps = 0;
 };
-RunResult runProgramme(mp::IMpFactory2& factory, const ModuleDescription& module, const Programme& programme,
+// Creates a subject and runs the whole programme through it.
+ProgrammeRun runProgramme(mp::IMpFactory2& factory, const ModuleDescription& module, const Programme& programme,
                        const Partition& partition, const SubjectOptions& options = {});
 
 // Empty when both carry the same bits, else where they first differ.

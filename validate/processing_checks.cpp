@@ -4,16 +4,16 @@
 #include <map>
 #include <memory>
 
-#include "ovm/validate/check.h"
-#include "ovm/validate/subject.h"
+#include "validate/check.h"
+#include "validate/subject.h"
 
 namespace ovm::validate {
 
 namespace {
 
 // One run per module and seed serves all contract checks.
-const RunResult& standardRun(CheckContext& context) {
-    static std::map<std::pair<std::string, uint64_t>, RunResult> runs;
+const ProgrammeRun& standardRun(CheckContext& context) {
+    static std::map<std::pair<std::string, uint64_t>, ProgrammeRun> runs;
     const auto key = std::make_pair(context.module->id, context.seed);
     auto found = runs.find(key);
     if (found == runs.end()) {
