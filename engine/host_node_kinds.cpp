@@ -29,6 +29,13 @@ std::vector<HostNodeKind> makeKinds() {
          [](std::string name, int32_t blockSize, const ParameterValues& values) -> std::unique_ptr<Node> {
              return std::make_unique<DelayNode>(std::move(name), blockSize, (long long)values[0]);
          }},
+        {"truepeak",
+         {{"input", TruePeakNode::in, false}, {"output", TruePeakNode::out, true}},
+         {},
+         [](const ParameterValues&) { return (long long)TruePeakNode::kLatency; },
+         [](std::string name, int32_t blockSize, const ParameterValues&) -> std::unique_ptr<Node> {
+             return std::make_unique<TruePeakNode>(std::move(name), blockSize);
+         }},
     };
 }
 

@@ -1,6 +1,7 @@
 #include "engine/host_nodes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -129,6 +130,60 @@ void DelayNode::process(int32_t count, const std::vector<NodeEvent>& events,
         }
     }
     now += count;
+}
+
+TruePeakNode::TruePeakNode(std::string name, int32_t blockSize)
+    : Node(std::move(name), blockSize),
+      silence(std::size_t(blockSize), 0.0f),
+      input(silence.data()),
+      window(std::size_t(kHistory + blockSize), 0.0f),
+      point(std::size_t(blockSize), 0.0f) {
+    addOutput(out);
+}
+
+void TruePeakNode::process(int32_t count, const std::vector<NodeEvent>& events,
+                           std::vector<StreamingChange>& changes) {
+    using namespace true_peak;
+    reportStreaming(count, events, changes);
+    std::copy_n(input, count, window.begin() + kHistory);
+    const float* x = window.data() + kHistory;  // x[i - k] is k samples before the block's i
+    float* y = outputBuffer(out);
+    for (int32_t i = 0; i < count; ++i) y[i] = std::fabs(x[i - kDelay]);
+    // Phase by phase and tap by tap, so that each loop runs straight along the block.
+    for (const auto& taps : kTaps) {
+        std::fill_n(point.begin(), count, 0.0f);
+        for (int32_t t = 0; t < kTapsPerPhase; ++t)
+            for (int32_t i = 0; i < count; ++i) point[std::size_t(i)] += taps[t] * x[i - t];
+        for (int32_t i = 0; i < count; ++i) y[i] = std::max(y[i], std::fabs(point[std::size_t(i)]));
+    }
+    std::copy_n(window.begin() + count, kHistory, window.begin());
+    now += count;
+}
+
+// The output at n depends on the input from n − kHistory to n: it streams from where the
+// input starts to, and turns static kHistory samples after the input last did. From the start
+// it streams until the filter has left the silence before the first sample.
+void TruePeakNode::reportStreaming(int32_t count, const std::vector<NodeEvent>& events,
+                                   std::vector<StreamingChange>& changes) {
+    if (!started) {
+        changes.push_back({0, out, true});
+        streaming = started = true;
+        staticFrom = kHistory;
+    }
+    for (const NodeEvent& event : events) {
+        if (event.type == mp::kEventStreamingOn) {
+            staticFrom = -1;
+            if (!streaming) changes.push_back({event.position, out, true});
+            streaming = true;
+        } else if (event.type == mp::kEventStreamingOff) {
+            staticFrom = now + event.position + kHistory;
+        }
+    }
+    if (streaming && staticFrom >= 0 && staticFrom < now + count) {
+        changes.push_back({int32_t(staticFrom - now), out, false});
+        streaming = false;
+        staticFrom = -1;
+    }
 }
 
 }  // namespace ovm

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/node.h"
+#include "engine/true_peak_filter.h"
 
 namespace ovm {
 
@@ -104,6 +105,38 @@ private:
     long long now = 0;  // absolute sample at the start of the block
     std::deque<Due> dueChanges;
     bool started = false;
+};
+
+// out[n] = the largest magnitude among x[n − kLatency] and the three points a quarter, a half
+// and three quarters of a sample after it, interpolated by the 4x polyphase filter in
+// engine/true_peak_filter.h: the peaks a converter reconstructs between samples, which a
+// limiter's detector must see to keep a true-peak ceiling. The output streams from where the
+// input starts to, and is static once the input has held still for as long as the filter
+// reaches back.
+class TruePeakNode : public Node {
+public:
+    enum Pin : int32_t { in = 0, out = 1 };
+    static constexpr int32_t kLatency = true_peak::kDelay;
+    TruePeakNode(std::string name, int32_t blockSize);
+    void connectInput(int32_t, const float* buffer) override { input = buffer; }
+    int32_t outputId(std::string_view pinName) const override { return pinName == "output" ? out : -1; }
+    void process(int32_t count, const std::vector<NodeEvent>& events,
+                 std::vector<StreamingChange>& changes) override;
+
+private:
+    static constexpr int32_t kHistory = true_peak::kTapsPerPhase - 1;  // read before the block
+
+    void reportStreaming(int32_t count, const std::vector<NodeEvent>& events,
+                         std::vector<StreamingChange>& changes);
+
+    std::vector<float> silence;
+    const float* input = nullptr;
+    std::vector<float> window;  // kHistory samples of the past, then the block
+    std::vector<float> point;   // one interpolated point per sample of the block
+    bool started = false;
+    bool streaming = false;     // the output's state as last reported
+    long long now = 0;          // absolute sample at the start of the block
+    long long staticFrom = -1;  // where the output turns static, while that is still ahead
 };
 
 }  // namespace ovm

@@ -78,7 +78,7 @@ TEST(PatchReader, NamesTheLineAndFieldOfEveryMistake) {
     EXPECT_EQ(patchErrorOf("library = \"x\"\n[nodes.input]\nmodule = \"m\"\n"),
               "p.toml:2: 'input': 'input' is the host's own node and cannot be declared");
     EXPECT_EQ(patchErrorOf("library = \"x\"\n[nodes.d]\ntype = \"echo\"\n"),
-              "p.toml:3: 'd.type': must be \"module\", \"multiply\" or \"delay\"");
+              "p.toml:3: 'd.type': must be \"module\", \"multiply\", \"delay\" or \"truepeak\"");
     EXPECT_EQ(patchErrorOf("library = \"x\"\nblock_size = 0\n"),
               "p.toml:2: 'block_size': must be between 1 and 65536");
     EXPECT_EQ(patchErrorOf("library = \"x\"\n[[automation]]\nset = \"a.b\"\nvalue = 1\n"),
@@ -93,8 +93,8 @@ TEST(PatchReader, NamesTheLineAndFieldOfEveryMistake) {
 TEST(PatchReader, ReadsTheLimiterExample) {
     const ovm::Patch patch = ovm::readPatch(std::string(EXAMPLES_DIR) + "/limiter.toml");
     EXPECT_EQ(patch.library, "Dynamics.ovm");
-    EXPECT_EQ(patch.nodes.size(), 8u);
-    EXPECT_EQ(patch.connections.size(), 13u);
+    EXPECT_EQ(patch.nodes.size(), 10u);
+    EXPECT_EQ(patch.connections.size(), 15u);
     ASSERT_TRUE(patch.ceiling);
     EXPECT_DOUBLE_EQ(*patch.ceiling, std::pow(10.0, -1.0 / 20.0));
     ASSERT_TRUE(patch.plotGain);
