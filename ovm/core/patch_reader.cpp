@@ -1,5 +1,6 @@
 #include "ovm/core/patch_reader.h"
 
+#include <cmath>
 #include <stdexcept>
 
 #include "engine/engine_defaults.h"
@@ -73,16 +74,30 @@ AutomationEntry readAutomation(const TomlFields& fields) {
             {*value, fields.where("value")}};
 }
 
-// A level as a linear factor: "-1 dB" or a plain positive number.
-double readCeiling(const TomlFields& root, const std::string& text) {
-    double level = 0;
+// "-1 dBTP" (true peak) or "-1 dBFS" (sample peak); older patches write the sample peak
+// as "-1 dB", a percentage or a plain factor, and keep working.
+Ceiling readCeiling(const TomlFields& root, const std::string& text) {
+    Quantity quantity;
     try {
-        level = toPinValue(parseQuantity(text), "linear");
+        quantity = parseQuantity(text);
     } catch (const std::invalid_argument& error) {
         root.fail("ceiling", error.what());
     }
-    if (!(level > 0)) root.fail("ceiling", "must be a level above 0 (e.g. \"-1 dB\")");
-    return level;
+    Ceiling ceiling;
+    const std::string& unit = quantity.unit;
+    if (unit == "dbtp") ceiling.measure = Ceiling::Measure::truePeak;
+    if (unit == "dbtp" || unit == "dbfs" || unit == "db")
+        ceiling.level = std::pow(10.0, quantity.number / 20.0);
+    else if (unit == "%")
+        ceiling.level = quantity.number / 100.0;
+    else if (unit.empty())
+        ceiling.level = quantity.number;
+    else
+        root.fail("ceiling",
+                  "'" + text + "': a ceiling is in dBTP (true peak) or dBFS (sample peak), e.g. \"-1 dBTP\"");
+    if (!(ceiling.level > 0 && std::isfinite(ceiling.level)))
+        root.fail("ceiling", "must be a level above 0 (e.g. \"-1 dBTP\" or \"-1 dBFS\")");
+    return ceiling;
 }
 
 }  // namespace
