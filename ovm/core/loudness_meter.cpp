@@ -163,9 +163,9 @@ StreamLevels LoudnessMeter::finish() {
     if (state) {
         levels.integratedLufs = state->figure(ebur128_loudness_global);
         levels.loudnessRangeLu = state->figure(ebur128_loudness_range);
-        // A programme shorter than the window reads as what there is of it.
-        if (frames < framesInShortTerm) shortTermMax = state->figure(ebur128_loudness_shortterm);
-        levels.shortTermMaxLufs = shortTermMax;
+        // The last 3 s count too; a programme shorter than that reads as what there is of it.
+        const double last = state->figure(ebur128_loudness_shortterm);
+        levels.shortTermMaxLufs = frames < framesInShortTerm ? last : std::max(shortTermMax, last);
     }
     return levels;
 }

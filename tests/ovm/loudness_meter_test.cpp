@@ -109,15 +109,4 @@ TEST(LoudnessMeter, SilenceNonFiniteSamplesAndUnmeteredRates) {
     }
 }
 
-// The loudest sample is placed to the sample, the loudest true peak to its 10 ms window.
-TEST(LoudnessMeter, PlacesThePeaks) {
-    const ovm::StreamLevels levels =
-        meter([](long long n) { return n == 12345   ? 0.9f
-                                       : n == 30000 ? -0.5f
-                                                    : 0.0f; }, 1, 1);
-    EXPECT_EQ(levels.samplePeakFrame, 12345);
-    EXPECT_LE(levels.truePeakFrame, 12345);
-    EXPECT_GT(levels.truePeakFrame, 12345 - 480);
-}
-
 }  // namespace
