@@ -63,8 +63,8 @@ TEST(PatchReader, NamesTheLineAndFieldOfEveryMistake) {
               "p.toml:2: 'automation[1].at': missing (when the value is set, e.g. \"2.5 s\")");
 }
 
-// A ceiling in dBTP is a true-peak promise; dBFS, and as older patches write it dB, a
-// percentage or a plain factor, a sample-peak one.
+// A ceiling in dBTP is a true-peak promise; one in dBFS, or as older patches write it in dB
+// or as a plain factor, a sample-peak one.
 TEST(PatchReader, ReadsCeilingsInTruePeakAndSamplePeak) {
     using Measure = ovm::Ceiling::Measure;
     const struct {
@@ -72,10 +72,8 @@ TEST(PatchReader, ReadsCeilingsInTruePeakAndSamplePeak) {
         double level;
         Measure measure;
     } ceilings[] = {{"-1 dBTP", std::pow(10.0, -1.0 / 20.0), Measure::truePeak},
-                    {"-6dbtp", std::pow(10.0, -6.0 / 20.0), Measure::truePeak},
                     {"-1 dBFS", std::pow(10.0, -1.0 / 20.0), Measure::samplePeak},
                     {"-1 dB", std::pow(10.0, -1.0 / 20.0), Measure::samplePeak},
-                    {"50 %", 0.5, Measure::samplePeak},
                     {"0.5", 0.5, Measure::samplePeak}};
     for (const auto& c : ceilings) {
         const ovm::Patch patch =
