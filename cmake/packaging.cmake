@@ -1,6 +1,6 @@
 # `cpack -G DEB` in the build folder: one package with everything `cmake --install` installs,
-# below /usr. Its run-time dependencies (libsndfile for ovm, the C++ runtime for both) come
-# from dpkg-shlibdeps.
+# below /usr. Its run-time dependencies (libsndfile and libebur128 for ovm, the C++ runtime
+# for both) come from dpkg-shlibdeps.
 set(CPACK_PACKAGE_NAME dynamics)
 set(CPACK_PACKAGE_VENDOR "Dynamics")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -40,6 +40,13 @@ struct AutomationEntry {
     SourceText value;
 };
 
+// The level no output may exceed, and how the output's level is measured against it.
+struct Ceiling {
+    enum class Measure { samplePeak, truePeak };
+    double level = 1;  // linear, 1 is 0 dBFS or 0 dBTP
+    Measure measure = Measure::samplePeak;
+};
+
 // A patch: the module library, the nodes, their wiring and the automation (ovm reads it
 // from a file, see ovm/core/patch_reader.h). The nodes
 // "input" (pins 1, 2, ... : the input file's channels) and "output" (pins 1, 2, ... : the
@@ -53,7 +60,7 @@ struct Patch {
     std::vector<ConnectionEntry> connections;
     std::vector<AutomationEntry> automation;
     std::optional<PinRef> plotGain;  // a gain signal the plot shows as gain reduction
-    std::optional<double> ceiling;   // linear level no output sample may exceed
+    std::optional<Ceiling> ceiling;  // the patch's promise on the output's level
     // The latency the patch promises, checked against the one its graph has; absent for "auto".
     std::optional<SourceText> latency;
     // Values named once and used as "$name" wherever a node value, an automation or the

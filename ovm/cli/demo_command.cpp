@@ -8,6 +8,8 @@
 #include "ovm/cli/limiter_patch.h"
 #include "ovm/core/audio_file.h"
 #include "ovm/core/demo_signal.h"
+#include "ovm/core/level_summary.h"
+#include "ovm/core/signal_meter.h"
 #include "engine/errors.h"
 #include "ovm/core/patch_runner.h"
 #include "engine/quantity.h"
@@ -27,19 +29,14 @@ struct DemoOptions {
     bool overwrite = false;
 };
 
-double largestPeak(const std::vector<ChannelMeter>& meters) {
-    double peak = 0;
-    for (const auto& meter : meters) peak = std::max(peak, meter.peak());
-    return peak;
-}
-
 void printSummary(const DemoOptions& options, const RunResult& result) {
     const double latencyMs = 1000.0 * double(result.latencySamples) / result.sampleRate;
     std::printf("ovm demo: look-ahead limiter (%s) on %.1f s of stereo at %.0f Hz\n", kPatchName,
                 options.seconds, result.sampleRate);
-    std::printf("  input peak          %+7.2f dBFS\n", toDb(largestPeak(result.inputMeters)));
-    std::printf("  output peak         %+7.2f dBFS   (ceiling %+.2f dBFS)\n", toDb(result.outputPeak()),
-                toDb(result.ceiling.value_or(NAN)));
+    std::fputs(levelSummary(result).c_str(), stdout);
+    if (result.ceiling)
+        std::printf("  ceiling             %+7.2f %s\n", toDb(result.ceiling->level),
+                    result.ceiling->measure == Ceiling::Measure::truePeak ? "dBTP" : "dBFS");
     std::printf("  deepest reduction   %+7.2f dB\n", toDb(result.deepestGain));
     std::printf(
         "  latency             %lld samples (%.2f ms), compensated: the output lines up with the input\n",

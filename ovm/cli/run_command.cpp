@@ -1,12 +1,14 @@
 // ovm run PATCH IN OUT: a patch of modules over an audio file.
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 
 #include "engine/engine_defaults.h"
 #include "engine/errors.h"
 #include "ovm/cli/commands.h"
 #include "ovm/core/audio_file.h"
+#include "ovm/core/level_summary.h"
 #include "ovm/core/patch_runner.h"
 #include "ovm/core/value_override_parser.h"
 
@@ -36,6 +38,12 @@ void checkSampleRate(const std::optional<double>& rate) {
         throw usageError("--sample-rate must be between 1 and 10000000 (Hz)");
 }
 
+// Names without their folders: a long path would crowd the title out of the picture.
+std::string plotTitle(const RunOptions& run) {
+    const auto name = [](const std::string& path) { return std::filesystem::path(path).filename().string(); };
+    return name(run.outputPath) + ": " + name(run.patchPath) + " on " + name(run.inputPath);
+}
+
 void runCommand(RunCommandOptions& options) {
     checkOutputFormat(options.run.outputPath);
     checkSampleRate(options.run.sampleRate);
@@ -44,6 +52,9 @@ void runCommand(RunCommandOptions& options) {
         throw usageError("--block-size must be between 1 and " + std::to_string(kMaxBlockSize));
     options.run.progress = !options.noProgress;
     const RunResult result = runPatch(options.run);
+    // A report on standard output keeps it to JSON; the summary then goes to standard error.
+    const bool reportOnStdout = options.run.reportPath && *options.run.reportPath == "-";
+    std::fputs(levelSummary(result).c_str(), reportOnStdout ? stderr : stdout);
     checkCeiling(result, options.run.outputPath);
 }
 
@@ -80,7 +91,7 @@ void addRunCommand(CLI::App& app) {
     run->add_flag("--overwrite", options->run.overwrite, "Replace existing output, plot and report files");
     run->add_flag("--no-progress", options->noProgress, "No progress bar on standard error");
     run->callback([options] {
-        options->run.plotTitle = options->run.patchPath + " on " + options->run.inputPath;
+        options->run.plotTitle = plotTitle(options->run);
         runCommand(*options);
     });
 }

@@ -11,9 +11,10 @@
 #include <cstdio>
 #include <sstream>
 
-#include "ovm/core/audio_file.h"
 #include "engine/errors.h"
+#include "ovm/core/audio_file.h"
 #include "ovm/core/output_file.h"
+#include "ovm/core/signal_meter.h"
 
 namespace ovm {
 
@@ -37,30 +38,56 @@ std::string quotedTitle(const std::string& text) {
     return out + "'";
 }
 
+double windowSeconds(const LevelTrace& trace, double sampleRate) { return trace.windowFrames / sampleRate; }
+
+std::string ceilingLabel(const Ceiling& ceiling) {
+    char text[64];
+    std::snprintf(text, sizeof text, "ceiling %g %s", toDb(ceiling.level),
+                  ceiling.measure == Ceiling::Measure::truePeak ? "dBTP" : "dBFS");
+    return text;
+}
+
+bool hasTruePeak(const LevelTrace& trace) {
+    return !trace.output.empty() && !std::isnan(trace.output.front().truePeak);
+}
+
+// One row per window at its start, and a last row at the run's end repeating the last
+// window, so that the lines reach the end of the time axis.
+void writeRows(std::ostream& s, const LevelTrace& trace, double sampleRate) {
+    const std::size_t windows = std::min(trace.input.size(), trace.output.size());
+    for (std::size_t i = 0; i <= windows; ++i) {
+        const std::size_t w = std::min(i, windows - 1);
+        const double time =
+            i < windows ? double(i) * windowSeconds(trace, sampleRate) : double(trace.frames) / sampleRate;
+        const double gain = w < trace.gain.size() ? trace.gain[w] : 1.0;
+        s << time << " " << clampedDb(trace.input[w].samplePeak) << " "
+          << clampedDb(trace.output[w].samplePeak) << " " << clampedDb(trace.output[w].truePeak) << " "
+          << std::max(-30.0, toDb(gain)) << "\n";
+    }
+}
+
 // The script names no file: gnuplot draws to its standard output, which is the plot's
 // temporary file, and the levels travel as numbers in the script's own data block.
-std::string plotScript(const LevelTrace& trace, double sampleRate, double thresholdDb,
+std::string plotScript(const LevelTrace& trace, double sampleRate, const std::optional<Ceiling>& ceiling,
                        const std::string& title) {
     std::ostringstream s;
     s << "set terminal pngcairo size 1200,640 font 'Sans,10'\n"
       << "set title " << quotedTitle(title) << " noenhanced\n"
-      << "set xlabel 'time (s)'\nset ylabel 'level (dBFS)'\nset y2label 'gain reduction (dB)'\n"
+      << "set xlabel 'time (s)'\nset ylabel 'level (dBFS, dBTP)'\nset y2label 'gain reduction (dB)'\n"
+      << "set xrange [0:" << double(trace.frames) / sampleRate << "]\n"
       << "set yrange [" << kFloorDb << ":" << 18 << "]\nset y2range [-30:0]\nset ytics nomirror\nset y2tics\n"
       << "set grid\nset key bottom left\n";
-    if (std::isfinite(thresholdDb))
-        s << "set arrow from graph 0, first " << thresholdDb << " to graph 1, first " << thresholdDb
-          << " nohead dashtype 2 lc rgb '#888888'\n";
     s << "$levels << EOD\n";
-    const double windowSeconds = trace.windowSamples() / sampleRate;
-    for (std::size_t i = 0; i < trace.points().size(); ++i) {
-        const auto& p = trace.points()[i];
-        s << double(i) * windowSeconds << " " << clampedDb(p.inputPeak) << " " << clampedDb(p.outputPeak)
-          << " " << std::max(-30.0, toDb(p.gain)) << "\n";
-    }
+    writeRows(s, trace, sampleRate);
     s << "EOD\n"
-      << "plot $levels using 1:2 with lines lw 1 lc rgb '#9aa7b8' title 'input peak', \\\n"
-      << "     $levels using 1:3 with lines lw 1.5 lc rgb '#1f5fbf' title 'output peak', \\\n"
-      << "     $levels using 1:4 axes x1y2 with lines lw 1.5 lc rgb '#d0452f' title 'gain reduction'\n";
+      << "plot $levels using 1:2 with lines lw 1 lc rgb '#9aa7b8' title 'input sample peak', \\\n"
+      << "     $levels using 1:3 with lines lw 1.5 lc rgb '#1f5fbf' title 'output sample peak', \\\n";
+    if (hasTruePeak(trace))
+        s << "     $levels using 1:4 with lines lw 1 lc rgb '#e08a00' title 'output true peak', \\\n";
+    if (ceiling)
+        s << "     " << toDb(ceiling->level) << " with lines dashtype 2 lc rgb '#888888' title '"
+          << ceilingLabel(*ceiling) << "', \\\n";
+    s << "     $levels using 1:5 axes x1y2 with lines lw 1.5 lc rgb '#d0452f' title 'gain reduction'\n";
     return s.str();
 }
 
@@ -106,18 +133,17 @@ std::string runGnuplot(const std::string& script, int output) {
 
 }  // namespace
 
-void writeLevelPlot(const std::string& path, const LevelTrace& trace, double sampleRate, double thresholdDb,
-                    const std::string& title, bool overwrite) {
-    if (trace.points().size() < 2) {
+void writeLevelPlot(const std::string& path, const LevelTrace& trace, double sampleRate,
+                    const std::optional<Ceiling>& ceiling, const std::string& title, bool overwrite) {
+    if (trace.frames < 2LL * trace.windowFrames || trace.input.empty() || trace.output.empty()) {
         char needed[32];
-        std::snprintf(needed, sizeof needed, "%g ms", 2000.0 * trace.windowSamples() / sampleRate);
+        std::snprintf(needed, sizeof needed, "%g ms", 2000.0 * trace.windowFrames / sampleRate);
         throw outputError("cannot draw '" + path + "': the audio is too short to plot (it takes at least " +
                           needed + ")");
     }
     checkOutputPath(path, overwrite);
     OutputFile file(path);
-    const std::string failure =
-        runGnuplot(plotScript(trace, sampleRate, thresholdDb, title), file.descriptor());
+    const std::string failure = runGnuplot(plotScript(trace, sampleRate, ceiling, title), file.descriptor());
     if (!failure.empty()) throw outputError("cannot draw '" + path + "': " + failure);
     struct stat written {};
     if (fstat(file.descriptor(), &written) != 0 || written.st_size == 0)

@@ -1,5 +1,6 @@
 #include "ovm/core/patch_reader.h"
 
+#include <cmath>
 #include <stdexcept>
 
 #include "description/text_file.h"
@@ -74,16 +75,29 @@ AutomationEntry readAutomation(const TomlFields& fields) {
             {*value, fields.where("value")}};
 }
 
-// A level as a linear factor: "-1 dB" or a plain positive number.
-double readCeiling(const TomlFields& root, const std::string& text) {
-    double level = 0;
+// "-1 dBTP" (true peak) or "-1 dBFS" (sample peak). Older patches write the sample peak as
+// "-1 dB" or a percentage and keep working; like every level, a ceiling is never a bare
+// number, which could be read as decibels or as a factor.
+Ceiling readCeiling(const TomlFields& root, const std::string& text) {
+    Ceiling ceiling;
     try {
-        level = toPinValue(parseQuantity(text), "linear");
+        const Quantity quantity = parseQuantity(text);
+        const std::string& unit = quantity.unit;
+        if (unit == "dbtp") {
+            ceiling.measure = Ceiling::Measure::truePeak;
+            ceiling.level = std::pow(10.0, quantity.number / 20.0);
+        } else if (unit == "dbfs" || unit == "db" || unit == "%" || unit == "x" || unit.empty()) {
+            ceiling.level = toPinValue(quantity, "linear");
+        } else {
+            root.fail("ceiling",
+                      "'" + text + "': a ceiling is in dBTP (true peak) or dBFS (sample peak), e.g. \"-1 dBTP\"");
+        }
     } catch (const std::invalid_argument& error) {
         root.fail("ceiling", error.what());
     }
-    if (!(level > 0)) root.fail("ceiling", "must be a level above 0 (e.g. \"-1 dB\")");
-    return level;
+    if (!(ceiling.level > 0 && std::isfinite(ceiling.level)))
+        root.fail("ceiling", "must be a level above 0 (e.g. \"-1 dBTP\" or \"-1 dBFS\")");
+    return ceiling;
 }
 
 // [vars]: names and their values, each usable as "$name" (patch_variables.h).

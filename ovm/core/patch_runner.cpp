@@ -22,6 +22,7 @@
 #include "ovm/core/patch_reader.h"
 #include "ovm/core/run_files.h"
 #include "ovm/core/run_report.h"
+#include "ovm/core/signal_meter.h"
 
 namespace ovm {
 
@@ -75,6 +76,15 @@ private:
     std::chrono::steady_clock::time_point last;
 };
 
+// The meters' window: the plot's resolution, and the true peak's position in a message.
+constexpr double kMeterWindowSeconds = 0.01;
+
+std::string formatRate(double rate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g Hz", rate);
+    return text;
+}
+
 void warn(const std::string& message) {
     std::fprintf(stderr, "ovm: warning: %s\n", withLongPartsCut(message).c_str());
 }
@@ -109,25 +119,46 @@ void warnOfUnusedChannels(const Patch& patch, int32_t channels) {
 
 }  // namespace
 
-double RunResult::outputPeak() const {
-    double peak = 0;
-    for (const auto& meter : outputMeters) peak = std::max(peak, meter.peak());
-    return peak;
+double RunResult::outputPeak() const { return outputLevels.samplePeak(); }
+
+namespace {
+
+// "output true peak -0.52 dBTP in the 10 ms from 1.230 s is 0.48 dB above ": the true peak
+// is found window by window, the sample peak to the sample.
+std::string peakOverCeiling(const RunResult& result, bool truePeak, double peak) {
+    const StreamLevels& output = result.outputLevels;
+    char where[64];
+    const double seconds =
+        double(truePeak ? output.truePeakFrame : output.samplePeakFrame) / result.sampleRate;
+    std::snprintf(where, sizeof where, truePeak ? " in the 10 ms from %.3f s" : " at %.3f s", seconds);
+    // A peak barely over shows its few millionths of a dB, not "0.00".
+    const double over = toDb(peak) - toDb(result.ceiling->level);
+    char amount[64];
+    std::snprintf(amount, sizeof amount, " is %.*f dB above ", over < 0.01 ? 7 : 2, over);
+    return std::string("output ") + (truePeak ? "true" : "sample") + " peak " +
+           formatDb(peak, truePeak ? "dBTP" : "dBFS") + where + amount;
 }
+
+}  // namespace
 
 void checkCeiling(const RunResult& result, const std::string& outputPath) {
     if (!result.ceiling) return;
-    long long nonFinite = 0;
-    for (const auto& meter : result.outputMeters) nonFinite += meter.nonFiniteSamples();
-    if (nonFinite > 0)
-        throw Error(ExitCode::check,
-                    std::to_string(nonFinite) +
-                        " output samples are NaN or infinite, above any ceiling (output kept in '" +
-                        outputPath + "')");
-    if (result.outputPeak() <= *result.ceiling) return;
-    throw Error(ExitCode::check, "output peak " + formatDb(result.outputPeak()) +
-                                     " is above the patch's ceiling of " + formatDb(*result.ceiling) +
-                                     " (output kept in '" + outputPath + "')");
+    const StreamLevels& output = result.outputLevels;
+    const std::string kept = " (output kept in '" + outputPath + "')";
+    if (const long long nonFinite = output.nonFiniteSamples(); nonFinite > 0)
+        throw Error(ExitCode::check, std::to_string(nonFinite) +
+                                         " output samples are NaN or infinite, above any ceiling" + kept);
+    const bool truePeak = result.ceiling->measure == Ceiling::Measure::truePeak;
+    const std::string ceiling =
+        "the patch's ceiling of " + formatDb(result.ceiling->level, truePeak ? "dBTP" : "dBFS");
+    if (truePeak && !output.truePeakMeasured())
+        throw Error(ExitCode::check, "cannot check " + ceiling + ": true peak is measured at " +
+                                         formatRate(LoudnessMeter::kLowestRate) + " to " +
+                                         formatRate(LoudnessMeter::kHighestRate) + ", not at " +
+                                         formatRate(result.sampleRate) + kept);
+    const double peak = truePeak ? output.truePeak() : output.samplePeak();
+    if (peak > result.ceiling->level)
+        throw Error(ExitCode::check, peakOverCeiling(result, truePeak, peak) + ceiling + kept);
 }
 
 namespace {
@@ -171,11 +202,10 @@ void checkRunFiles(const RunOptions& o, const Patch& patch, const std::string& l
 // The plot and the report come after the audio is safe; a plot that fails still leaves
 // the report, then fails the run saying what went wrong and where the audio is.
 void writeAfterwards(const RunOptions& o, const RunResult& result, const LevelTrace& trace,
-                     const std::optional<double>& ceiling) {
+                     const std::optional<Ceiling>& ceiling) {
     std::optional<Error> plotFailure;
     if (o.plotPath) try {
-            writeLevelPlot(*o.plotPath, trace, result.sampleRate, toDb(ceiling.value_or(NAN)), o.plotTitle,
-                           o.overwrite);
+            writeLevelPlot(*o.plotPath, trace, result.sampleRate, ceiling, o.plotTitle, o.overwrite);
         } catch (const Error& error) {
             plotFailure = error;
         }
@@ -312,10 +342,10 @@ public:
         : gain(gain),
           plotting(plotting),
           result(result),
-          trace(std::max<int32_t>(1, int32_t(result.sampleRate / 100))) {
+          window(std::max<int32_t>(1, int32_t(result.sampleRate * kMeterWindowSeconds))),
+          inputMeter(engine.inputChannels(), result.sampleRate, window, plotting),
+          outputMeter(engine.outputChannels(), result.sampleRate, window, plotting) {
         for (int32_t c = 0; c < engine.outputChannels(); ++c) outputs.push_back(engine.outputChannel(c));
-        result.inputMeters.resize(std::size_t(engine.inputChannels()));
-        result.outputMeters.resize(outputs.size());
     }
 
     // The block that starts at engine frame `done`, once processed: the frames from `first`
@@ -324,12 +354,21 @@ public:
         shifted(outputs, first, outputsFromFirst);
         shifted(inputs, first, inputsFromFirst);
         const int32_t kept = count - first;
-        for (std::size_t c = 0; c < outputs.size(); ++c)
-            result.outputMeters[c].add(outputsFromFirst[c], kept);
-        for (std::size_t c = 0; c < inputs.size(); ++c) result.inputMeters[c].add(inputsFromFirst[c], kept);
+        outputMeter.add(outputsFromFirst, kept);
+        inputMeter.add(inputsFromFirst, kept);
         trackGain(done, count);
-        if (plotting)
-            trace.add(inputsFromFirst, outputsFromFirst, gain == nullptr ? nullptr : gain + first, kept);
+        if (plotting && gain != nullptr) traceGain(gain + first, kept);
+    }
+
+    // The figures into the result, once the last block is in.
+    void finish() {
+        result.inputLevels = inputMeter.finish();
+        result.outputLevels = outputMeter.finish();
+        if (framesInGainWindow > 0) trace.gain.push_back(gainInWindow);
+        trace.windowFrames = window;
+        trace.frames = result.frames;
+        trace.input = inputMeter.windows();
+        trace.output = outputMeter.windows();
     }
 
     const LevelTrace& levels() const { return trace; }
@@ -350,12 +389,27 @@ private:
         for (std::size_t c = 0; c < channels.size(); ++c) into[c] = channels[c] + first;
     }
 
+    void traceGain(const float* values, int32_t count) {
+        for (int32_t i = 0; i < count; ++i) {
+            gainInWindow = std::min(gainInWindow, double(values[i]));
+            if (++framesInGainWindow == window) {
+                trace.gain.push_back(gainInWindow);
+                gainInWindow = 1;
+                framesInGainWindow = 0;
+            }
+        }
+    }
+
     const float* gain;
     bool plotting;
     RunResult& result;
-    LevelTrace trace;
+    int32_t window;
+    LoudnessMeter inputMeter, outputMeter;
     std::vector<const float*> outputs;
     std::vector<const float*> outputsFromFirst, inputsFromFirst;
+    LevelTrace trace;
+    double gainInWindow = 1;
+    int32_t framesInGainWindow = 0;
 };
 
 // Every block from the input file through the engine to the output file, timed.
@@ -411,6 +465,7 @@ RunResult runPatch(const RunOptions& o) {
     warnOfLateValues(patch, o, result.sampleRate, feed.total());
     warnOfUnusedChannels(patch, engine.inputChannels());
     stream(engine, feed, compensation, sink, meters, o.progress, result);
+    meters.finish();
     result.nodes = engine.nodeStats();
     sink.commit();
     writeAfterwards(o, result, meters.levels(), patch.ceiling);

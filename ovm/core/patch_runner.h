@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "ovm/core/signal_meter.h"
+#include "ovm/core/loudness_meter.h"
 
 namespace ovm {
 
@@ -33,17 +33,17 @@ struct RunOptions {
 struct RunResult {
     double sampleRate = 0;
     long long frames = 0;  // output frames, tail included (and the latency, when kept)
-    std::vector<ChannelMeter> inputMeters;
-    std::vector<ChannelMeter> outputMeters;
+    StreamLevels inputLevels;  // tail included
+    StreamLevels outputLevels;
     std::vector<Engine::NodeReport> nodes;
     double deepestGain = 1;  // smallest value of the plotted gain signal once the latency has passed
     bool hasGain = false;
     long long latencySamples = 0;     // the patch's, see Engine::latencySamples
     bool latencyCompensated = false;  // the output lines up with the input
     double processingSeconds = 0;
-    std::optional<double> ceiling;      // the patch's promise, when it makes one
+    std::optional<Ceiling> ceiling;  // the patch's promise, when it makes one
     double realTimeFactor() const;
-    double outputPeak() const;
+    double outputPeak() const;  // the output's sample peak
 };
 
 // Runs a patch over an audio file into a 32-bit float WAV file, its output lined up with the
@@ -55,8 +55,10 @@ struct RunResult {
 // run (output class) after the audio and the report are written. Throws ovm::Error.
 RunResult runPatch(const RunOptions& options);
 
-// Throws an ovm::Error (check class) when an output sample rose above the patch's ceiling,
-// or when any output sample is NaN or infinite: no ceiling holds for those.
+// Throws an ovm::Error (check class) when the output's sample peak or true peak, as the
+// ceiling says, rose above the patch's ceiling, saying by how much and where; when any
+// output sample is NaN or infinite, as no ceiling holds for those; and when a true-peak
+// ceiling cannot be checked at the run's rate.
 void checkCeiling(const RunResult& result, const std::string& outputPath);
 
 }  // namespace ovm

@@ -2,27 +2,46 @@
 
 #include <cmath>
 
+#include "ovm/core/signal_meter.h"
+
 namespace ovm {
 
 namespace {
 
-// JSON has no infinities: silence reports its level as null.
-nlohmann::json decibels(double linear) {
-    const double db = toDb(linear);
-    return std::isfinite(db) ? nlohmann::json(db) : nlohmann::json(nullptr);
+// JSON has no infinities: silence reports its level as null, as does a figure not measured.
+nlohmann::json finiteOrNull(double value) {
+    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
 }
 
-nlohmann::json channels(const std::vector<ChannelMeter>& meters) {
+nlohmann::json decibels(double linear) { return finiteOrNull(toDb(linear)); }
+
+nlohmann::json channels(const StreamLevels& levels) {
     nlohmann::json out = nlohmann::json::array();
-    for (std::size_t c = 0; c < meters.size(); ++c)
+    for (std::size_t c = 0; c < levels.channels.size(); ++c) {
+        const ChannelLevels& channel = levels.channels[c];
         out.push_back({{"channel", c + 1},
-                       {"peak", meters[c].peak()},
-                       {"peak_dbfs", decibels(meters[c].peak())},
-                       {"rms", meters[c].rms()},
-                       {"rms_dbfs", decibels(meters[c].rms())},
-                       {"crest_db", meters[c].crestDb()},
-                       {"non_finite_samples", meters[c].nonFiniteSamples()}});
+                       {"peak", channel.samplePeak},
+                       {"peak_dbfs", decibels(channel.samplePeak)},
+                       {"true_peak_dbtp", decibels(channel.truePeak)},
+                       {"rms", channel.rms},
+                       {"rms_dbfs", decibels(channel.rms)},
+                       {"crest_db", channel.crestDb()},
+                       {"non_finite_samples", channel.nonFiniteSamples}});
+    }
     return out;
+}
+
+nlohmann::json overall(const StreamLevels& levels, double sampleRate) {
+    return {{"sample_peak_dbfs", decibels(levels.samplePeak())},
+            {"sample_peak_seconds", double(levels.samplePeakFrame) / sampleRate},
+            {"true_peak_dbtp", decibels(levels.truePeak())},
+            {"true_peak_seconds", levels.truePeakMeasured()
+                                      ? nlohmann::json(double(levels.truePeakFrame) / sampleRate)
+                                      : nlohmann::json(nullptr)},
+            {"integrated_lufs", finiteOrNull(levels.integratedLufs)},
+            {"loudness_range_lu", finiteOrNull(levels.loudnessRangeLu)},
+            {"short_term_max_lufs", finiteOrNull(levels.shortTermMaxLufs)},
+            {"non_finite_samples", levels.nonFiniteSamples()}};
 }
 
 }  // namespace
@@ -41,8 +60,11 @@ nlohmann::json runReport(const RunResult& result) {
                              {"latency_compensated", result.latencyCompensated},
                              {"processing_seconds", result.processingSeconds},
                              {"real_time_factor", result.realTimeFactor()},
-                             {"input", channels(result.inputMeters)},
-                             {"output", channels(result.outputMeters)},
+                             {"input", channels(result.inputLevels)},
+                             {"output", channels(result.outputLevels)},
+                             {"levels",
+                              {{"input", overall(result.inputLevels, result.sampleRate)},
+                               {"output", overall(result.outputLevels, result.sampleRate)}}},
                              {"nodes", nodes}};
     if (result.hasGain) report["deepest_gain_reduction_db"] = decibels(result.deepestGain);
     return report;

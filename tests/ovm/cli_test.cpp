@@ -34,8 +34,8 @@ TEST(OvmDemo, LimiterHoldsItsCeiling) {
     const std::string folder = freshFolder("demo");
     const CommandResult result = runOvm({"demo", folder, "--seconds", "2"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find("input peak"), std::string::npos);
-    EXPECT_NE(result.out.find("held"), std::string::npos);
+    for (const char* figure : {"true peak", "integrated", "loudness range", "held"})
+        EXPECT_NE(result.out.find(figure), std::string::npos) << figure << " in " << result.out;
     for (const char* file : {"/input.wav", "/output.wav", "/levels.png", "/report.json"})
         EXPECT_TRUE(exists(folder + file)) << file;
 
@@ -57,19 +57,61 @@ TEST(OvmDemo, LimiterHoldsItsCeiling) {
     EXPECT_EQ(runOvm({"demo", folder, "--seconds", "1"}).exitCode, 6);
 }
 
-// A patch's ceiling is checked on every run: a knee set above it breaks the promise, which
-// fails the run but keeps the output for inspection.
-TEST(OvmRun, BrokenCeilingFailsTheRunAndKeepsTheOutput) {
+// A patch's ceiling is checked on every run, on the output's true peak or sample peak as
+// it says; a broken one fails the run, says where and by how much, and keeps the output.
+TEST(OvmRun, CeilingsHoldOrBreakInTruePeakAndSamplePeak) {
     const std::string folder = freshFolder("ceiling");
-    const std::string input = folder + "/in.wav";
-    ovm::writeAudioFile(input, std::vector<float>(9600, 1.5f), 2, kRate, true);
-    const std::string patch = std::string(EXAMPLES_DIR) + "/limiter.toml";
-    const CommandResult broken =
-        runOvm({"run", patch, input, folder + "/out.wav", "--set", "knee.threshold=0 dB"});
-    EXPECT_EQ(broken.exitCode, 7);
-    EXPECT_NE(broken.err.find("above the patch's ceiling of -1 dBFS"), std::string::npos) << broken.err;
-    EXPECT_TRUE(exists(folder + "/out.wav"));
-    EXPECT_EQ(runOvm({"run", patch, input, folder + "/kept.wav"}).exitCode, 0);
+    // 5 ms of a sine at a quarter of the rate, sampled 45 degrees off its crests, from 0.252 s:
+    // its samples peak at 0.85 / sqrt(2) (-4.42 dBFS), the waveform between them at 0.85
+    // (-1.41 dBTP).
+    std::vector<float> input(24000, 0.0f);
+    for (int n = 12096; n < 12096 + 240; ++n)
+        input[std::size_t(n)] = float(0.85 * std::sin(M_PI / 2 * n + M_PI / 4));
+    writeMono(folder + "/in.wav", input);
+    const struct {
+        const char* ceiling;
+        int exitCode;
+        std::vector<const char*> said;
+    } cases[] = {
+        {"-2 dBTP",
+         7,
+         {"output true peak -1.", " in the 10 ms from 0.250 s is 0.",
+          " dB above the patch's ceiling of -2 dBTP"}},
+        {"-4 dBFS", 0, {}},
+        {"-5 dBFS",
+         7,
+         {"output sample peak -4.42", " at 0.252 s is 0.58 dB above the patch's ceiling of -5 dBFS"}},
+        {"-5 dB",
+         7,
+         {"output sample peak -4.42", " at 0.252 s is 0.58 dB above the patch's ceiling of -5 dBFS"}},
+        {"-1 dBTP", 0, {}},
+    };
+    for (const auto& c : cases) {
+        writeText(folder + "/p.toml", "library = \"" + std::string(DYNAMICS_LIBRARY_PATH) +
+                                          "\"\nceiling = \"" + c.ceiling +
+                                          "\"\nconnections = [\"input.1 -> output.1\"]\n");
+        const CommandResult run = runOvm({"run", folder + "/p.toml", folder + "/in.wav", folder + "/out.wav",
+                                          "--report", folder + "/r.json", "--overwrite"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.ceiling << ": " << run.err;
+        for (const char* part : c.said)
+            EXPECT_NE(run.err.find(part), std::string::npos) << part << " in " << run.err;
+        EXPECT_TRUE(exists(folder + "/out.wav")) << c.ceiling;
+        EXPECT_NE(run.out.find("true peak"), std::string::npos) << run.out;
+        const auto levels = nlohmann::json::parse(readText(folder + "/r.json"))["levels"];
+        for (const char* stream : {"input", "output"})
+            EXPECT_NEAR(levels[stream]["true_peak_dbtp"].get<double>(), 20 * std::log10(0.85), 0.2) << stream;
+    }
+    // Where the true peak is not measured, a true-peak ceiling is not held by default.
+    ovm::writeAudioFile(folder + "/low.wav", input, 1, 4000, true);
+    const CommandResult low =
+        runOvm({"run", folder + "/p.toml", folder + "/low.wav", folder + "/low-out.wav"});
+    EXPECT_EQ(low.exitCode, 7);
+    EXPECT_NE(
+        low.err.find(
+            "cannot check the patch's ceiling of -1 dBTP: true peak is measured at 8000 Hz to 768000 Hz, "
+            "not at 4000 Hz"),
+        std::string::npos)
+        << low.err;
 }
 
 TEST(OvmRun, SameInputGivesTheSameBytesWhateverTheBlockSize) {

@@ -90,13 +90,39 @@ TEST(PatchReader, NamesTheLineAndFieldOfEveryMistake) {
         "p.toml:2: 'ceiling': 0.9 is ambiguous for a level: write 0.9x for the factor or 0.9 dB (1.11x)");
 }
 
+// A ceiling in dBTP is a true-peak promise; one in dBFS, or as older patches write it in dB,
+// a sample-peak one.
+TEST(PatchReader, ReadsCeilingsInTruePeakAndSamplePeak) {
+    using Measure = ovm::Ceiling::Measure;
+    const struct {
+        const char* text;
+        double level;
+        Measure measure;
+    } ceilings[] = {{"-1 dBTP", std::pow(10.0, -1.0 / 20.0), Measure::truePeak},
+                    {"-1 dBFS", std::pow(10.0, -1.0 / 20.0), Measure::samplePeak},
+                    {"-1 dB", std::pow(10.0, -1.0 / 20.0), Measure::samplePeak},
+                    {"0.5x", 0.5, Measure::samplePeak}};
+    for (const auto& c : ceilings) {
+        const ovm::Patch patch =
+            ovm::parsePatch("library = \"x\"\nceiling = \"" + std::string(c.text) + "\"\n", "p.toml");
+        ASSERT_TRUE(patch.ceiling) << c.text;
+        EXPECT_DOUBLE_EQ(patch.ceiling->level, c.level) << c.text;
+        EXPECT_EQ(patch.ceiling->measure, c.measure) << c.text;
+    }
+    EXPECT_EQ(patchErrorOf("library = \"x\"\nceiling = \"-1 LUFS\"\n"),
+              "p.toml:2: 'ceiling': '-1 LUFS': a ceiling is in dBTP (true peak) or dBFS (sample peak), e.g. "
+              "\"-1 dBTP\"");
+    EXPECT_EQ(patchErrorOf("library = \"x\"\nceiling = \"0x\"\n"),
+              "p.toml:2: 'ceiling': must be a level above 0 (e.g. \"-1 dBTP\" or \"-1 dBFS\")");
+}
+
 TEST(PatchReader, ReadsTheLimiterExample) {
     const ovm::Patch patch = ovm::readPatch(std::string(EXAMPLES_DIR) + "/limiter.toml");
     EXPECT_EQ(patch.library, "Dynamics.ovm");
     EXPECT_EQ(patch.nodes.size(), 10u);
     EXPECT_EQ(patch.connections.size(), 15u);
     ASSERT_TRUE(patch.ceiling);
-    EXPECT_DOUBLE_EQ(*patch.ceiling, std::pow(10.0, -1.0 / 20.0));
+    EXPECT_DOUBLE_EQ(patch.ceiling->level, std::pow(10.0, -1.0 / 20.0));
     ASSERT_TRUE(patch.plotGain);
     EXPECT_EQ(patch.plotGain->text(), "smooth.output");
 }
