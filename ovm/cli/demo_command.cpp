@@ -31,7 +31,7 @@ struct DemoOptions {
 
 void printSummary(const DemoOptions& options, const RunResult& result) {
     const double latencyMs = 1000.0 * double(result.latencySamples) / result.sampleRate;
-    std::printf("ovm demo: look-ahead limiter (%s) on %.1f s of stereo at %.0f Hz\n", kPatchName,
+    std::printf("ovm demo: true-peak look-ahead limiter (%s) on %.1f s of stereo at %.0f Hz\n", kPatchName,
                 options.seconds, result.sampleRate);
     std::fputs(levelSummary(result).c_str(), stdout);
     if (result.ceiling)
@@ -63,7 +63,7 @@ void runDemo(const DemoOptions& options) {
     run.outputPath = (folder / "output.wav").string();
     run.overwrite = options.overwrite;
     run.plotPath = (folder / "levels.png").string();
-    run.plotTitle = "ovm demo: look-ahead limiter at -1 dBFS";
+    run.plotTitle = "ovm demo: true-peak look-ahead limiter at -1 dBTP";
     run.reportPath = (folder / "report.json").string();
     run.progress = true;
     const RunResult result = runPatch(run);
@@ -71,7 +71,7 @@ void runDemo(const DemoOptions& options) {
 
     if (!result.ceiling) throw patchError(std::string(kPatchName) + ": the limiter names no ceiling");
     checkCeiling(result, run.outputPath);
-    std::printf("  limiter promise     held: no output sample above the ceiling\n");
+    std::printf("  limiter promise     held: the output's true peak is not above the ceiling\n");
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ void addDemoCommand(CLI::App& app) {
     auto options = std::make_shared<DemoOptions>();
     CLI::App* demo = app.add_subcommand(
         "demo",
-        "Run the bundled look-ahead limiter on a synthesised stereo programme; write audio, plot and report");
+        "Run the bundled true-peak look-ahead limiter on a synthesised stereo programme; write audio, plot and report");
     demo->add_option("FOLDER", options->folder, "Folder for the files (default: ovm-demo)");
     demo->add_option("--seconds", options->seconds, "Length of the programme (default: 6)");
     demo->add_flag("--overwrite", options->overwrite, "Replace the files of an earlier demo");
