@@ -64,4 +64,13 @@ void releaseTemporaryFile(int slot) {
     if (slot >= 0 && slot < kSlots) slots[slot].used.store(false);
 }
 
+CleanupSignalsHeld::CleanupSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kSignals) sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+
 }  // namespace ovm

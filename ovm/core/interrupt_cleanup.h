@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 namespace ovm {
 
 // Temporary files that must not outlive an interrupted run. A signal handler may only make
@@ -16,5 +18,19 @@ void installInterruptCleanup();
 // away on every ordinary exit, only not on a signal).
 int registerTemporaryFile(const char* path);
 void releaseTemporaryFile(int slot);
+
+// Holds the cleanup signals back on the calling thread for its lifetime; one that comes
+// meanwhile is delivered when it ends. A temporary file created and registered under it has
+// no moment in which a signal would leave it behind unregistered.
+class CleanupSignalsHeld {
+public:
+    CleanupSignalsHeld();
+    ~CleanupSignalsHeld();
+    CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+    CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+private:
+    sigset_t previous;
+};
 
 }  // namespace ovm

@@ -37,10 +37,14 @@ OutputFile::OutputFile(std::string path) : finalPath(std::move(path)) {
     std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) fail("cannot create a temporary file beside it", errno);
-    temporaryPath = name.data();
-    cleanupSlot = registerTemporaryFile(temporaryPath.c_str());
+    {
+        // A signal between creating the file and registering it would leave the file behind.
+        const CleanupSignalsHeld held;
+        fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) fail("cannot create a temporary file beside it", errno);
+        temporaryPath = name.data();
+        cleanupSlot = registerTemporaryFile(temporaryPath.c_str());
+    }
     // mkstemp creates the file readable by its owner only; an output is an ordinary file.
     const mode_t mask = umask(0);
     umask(mask);
