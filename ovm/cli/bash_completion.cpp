@@ -3,8 +3,8 @@
 // list elsewhere to keep. The build runs it to make the installed completion file.
 //
 // What a value completes to follows from how its option is declared: the choices of a set
-// of allowed values, folders for a DIR, nothing for numbers, and file names for any other
-// text (in ovm most text values are paths: patches, audio, libraries, plots, reports).
+// of allowed values, folders for a DIR, nothing for a number, and file names for anything
+// else (in ovm most values are paths: patches, audio, libraries, plots, reports).
 
 #include <cstdio>
 #include <map>
@@ -49,11 +49,11 @@ std::string valueKind(const CLI::Option& option) {
         for (const std::string& value : values) kind += (kind.back() == ':' ? "" : ",") + value;
         return kind;
     }
-    const std::string base = typeName.substr(0, typeName.find(':'));
     if (typeName.find("DIR") != std::string::npos) return "dir";
-    if (base == "TEXT" || base.find("FILE") != std::string::npos || base.find("PATH") != std::string::npos)
-        return "file";
-    return "none";
+    const std::string base = typeName.substr(0, typeName.find(':'));
+    for (const char* number : {"INT", "UINT", "FLOAT", "NUMBER", "BOOLEAN"})
+        if (base == number) return "none";
+    return "file";
 }
 
 // A word for a bash script in single quotes, whatever it holds.

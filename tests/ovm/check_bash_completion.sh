@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs ovm's generated bash completion as bash does on Tab and checks it against ovm's help:
-# every command and every option is offered, a text value or positional completes to file
-# names, a number to nothing, a DIR to folders, and a set of allowed values to exactly them.
+# every command and every option is offered, a value or positional completes to file names,
+# except a number (to nothing), a DIR (to folders) and a set of allowed values (to them).
 #
 #   check_bash_completion.sh COMPLETION_FILE OVM
 set -uo pipefail
@@ -16,64 +16,79 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" && touch some-file && mkdir some-folder
 failures=0
 
-# The words the completion offers with the cursor on the last argument.
-offered() {
+# Completes as bash does on Tab, with the cursor on the last word; the offer is in COMPREPLY.
+complete_words() {
   COMP_WORDS=("$@")
   COMP_CWORD=$(($# - 1))
   COMPREPLY=()
   _ovm
-  printf '%s\n' "${COMPREPLY[@]}" | sort
 }
 
-expect() {
-  local what=$1 expected=$2 actual=$3
-  [ "$expected" = "$actual" ] && return
-  echo "FAIL: $what: expected [${expected//$'\n'/ }], offered [${actual//$'\n'/ }]"
+fail() {
+  echo "FAIL: $*"
   failures=$((failures + 1))
 }
 
-expect_offers() {
-  local what=$1 word=$2 actual=$3
-  grep -qxF -- "$word" <<<"$actual" && return
-  echo "FAIL: $what: '$word' not among [${actual//$'\n'/ }]"
-  failures=$((failures + 1))
+# Whether a word is among the rest.
+among() {
+  local word=$1 candidate
+  shift
+  for candidate in "$@"; do [[ $candidate == "$word" ]] && return 0; done
+  return 1
+}
+
+# The last completion offered exactly these words, in any order.
+expect_offer() {
+  local what=$1 word
+  shift
+  [ ${#COMPREPLY[@]} -eq $# ] || { fail "$what: expected [$*], offered [${COMPREPLY[*]}]"; return; }
+  for word in "$@"; do
+    among "$word" "${COMPREPLY[@]}" || { fail "$what: expected [$*], offered [${COMPREPLY[*]}]"; return; }
+  done
 }
 
 # What a value of the type the help shows completes to.
 expect_value() {
-  local what=$1 type=$2 actual=$3
+  local what=$1 type=$2 set
+  local -a words
   case $type in
     *'{'*)
-      local set=${type#*\{}
-      expect "$what" "$(tr ',' '\n' <<<"${set%%\}*}" | sed 's/->.*//' | sort)" "$actual" ;;
-    *DIR*) expect "$what" "some-folder" "$actual" ;;
-    TEXT*) expect "$what" "$(printf '%s\n' some-file some-folder | sort)" "$actual" ;;
-    *) expect "$what" "" "$actual" ;;
+      set=${type#*\{}
+      IFS=, read -ra words <<<"${set%%\}*}"
+      expect_offer "$what" "${words[@]%%->*}" ;;
+    *DIR*) expect_offer "$what" some-folder ;;
+    INT* | UINT* | FLOAT* | NUMBER* | BOOLEAN*) expect_offer "$what" ;;
+    *) expect_offer "$what" some-file some-folder ;;
   esac
 }
 
-# The options of ovm itself, then of each command, with their values.
+# The options of ovm itself, or of a command, and their values.
 check_options() {
-  local names type name all
-  all=$(offered ovm "$@" -)
+  local names type name
+  local -a all
+  complete_words ovm "$@" -
+  all=("${COMPREPLY[@]}")
   while IFS=$'\t' read -r names type; do
-    for name in ${names//,/ }; do expect_offers "ovm $* -" "$name" "$all"; done
+    for name in ${names//,/ }; do among "$name" "${all[@]}" || fail "ovm $* -: $name not offered"; done
     # The value only after the last name, to keep the test quick: the completion gives every
     # name of an option the same entry.
-    [ -n "$type" ] && expect_value "ovm $* $name" "$type" "$(offered ovm "$@" "$name" "")"
+    [ -z "$type" ] && continue
+    complete_words ovm "$@" "$name" ""
+    expect_value "ovm $* $name" "$type"
   done < <(ovm_help_entries Options "$@")
 }
 
 listed=$(ovm_commands)
 [ -n "$listed" ] || { echo "FAIL: '$ovm --help' lists no commands"; exit 1; }
 check_options
-commands=$(offered ovm "")
 for command in $listed; do
-  expect_offers "ovm" "$command" "$commands"
+  complete_words ovm ""
+  among "$command" "${COMPREPLY[@]}" || fail "ovm: command $command not offered"
   check_options "$command"
   before=()
   while IFS=$'\t' read -r names type; do
-    expect_value "ovm $command ${before[*]} ($names)" "$type" "$(offered ovm "$command" "${before[@]}" "")"
+    complete_words ovm "$command" "${before[@]}" ""
+    expect_value "ovm $command ${before[*]} ($names)" "$type"
     before+=(x)
   done < <(ovm_help_entries Positionals "$command")
 done
