@@ -15,7 +15,7 @@ void addValidateCommand(CLI::App& app);
 // --version: ovm's version, the compiler that built it and the bundled library's build text.
 void addVersionFlag(CLI::App& app);
 // --bash-completion (hidden): prints the bash completion for every command and option of
-// `app` as it stands when the flag is parsed, so it is added after the commands' options.
+// `app` as it stands when the command line is parsed, those added after this call included.
 void addBashCompletionFlag(CLI::App& app);
 
 // The library used when a command names none: the Dynamics.ovm that ovm ships with.
