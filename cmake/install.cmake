@@ -1,5 +1,7 @@
 # What `cmake --install` puts below the prefix (the .deb uses the same layout below /usr):
 #   bin/ovm                                     the command-line host
+#   share/man/man1/ovm.1                        its manual page (when help2man was found)
+#   share/bash-completion/completions/ovm       its bash completion
 #   lib/dynamics/Dynamics.ovm, Dynamics.toml    the module library and its description
 #   include/dynamics/abi/*.h                    the binary interface
 #   include/dynamics/host/*.h, lib/libdynamics-host.a   the host library
@@ -18,6 +20,12 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/abi ${PROJECT_SOURCE_DIR}/host DESTINATI
   FILES_MATCHING PATTERN "*.h")
 if(MP_BUILD_OVM)
   install(TARGETS ovm RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(OVM_MAN_PAGE)
+    install(FILES ${OVM_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+  if(OVM_BASH_COMPLETION)
+    install(FILES ${OVM_BASH_COMPLETION} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  endif()
 endif()
 
 install(EXPORT DynamicsTargets NAMESPACE Dynamics:: DESTINATION ${MP_INSTALL_CMAKEDIR})

@@ -4,6 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libebur128-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox faust
+          help2man  # writes ovm's manual page from its --help at build time
+          groff-base  # the manual page's test renders it
           dpkg-dev file)  # the last two: `cpack -G DEB` finds the package's dependencies with them
 
 missing=()

@@ -12,6 +12,12 @@ void addRunCommand(CLI::App& app);
 void addDemoCommand(CLI::App& app);
 void addValidateCommand(CLI::App& app);
 
+// --version: ovm's version, the compiler that built it and the bundled library's build text.
+void addVersionFlag(CLI::App& app);
+// --bash-completion (hidden): prints the bash completion for every command and option of
+// `app` as it stands when the command line is parsed, those added after this call included.
+void addBashCompletionFlag(CLI::App& app);
+
 // The library used when a command names none: the Dynamics.ovm that ovm ships with.
 std::string defaultLibraryPath();
 

@@ -31,7 +31,7 @@ std::string commandNames(const CLI::App& app) {
 int main(int argc, char** argv) {
     CLI::App app{"ovm: runs patches of audio modules from module libraries over audio files"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "ovm " OVM_VERSION);
+    ovm::cli::addVersionFlag(app);
     app.footer(
         "Exit status: 0 success, 1 internal error, 2 usage, 3 input audio, 4 module library,\n"
         "5 patch, 6 output, 7 a checked promise failed. 'ovm COMMAND --help' tells more.\n");
@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     ovm::cli::addRunCommand(app);
     ovm::cli::addDemoCommand(app);
     ovm::cli::addValidateCommand(app);
+    ovm::cli::addBashCompletionFlag(app);
     if (const auto command = unknownCommand(app, argc, argv)) {
         const std::string message = "unknown command '" + *command + "' (the commands are " +
                                     commandNames(app) + "; 'ovm --help' tells more)";
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
         return app.exit(help);
     } catch (const CLI::CallForVersion& version) {
         return app.exit(version);
+    } catch (const CLI::Success&) {
+        return 0;
     } catch (const CLI::ParseError& error) {
         app.exit(error);
         return int(ovm::ExitCode::usage);

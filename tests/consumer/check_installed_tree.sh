@@ -33,3 +33,7 @@ listing=$(env -u OVM_PATH "$prefix/bin/ovm" list)
 head -1 <<<"$listing"
 grep -q "^$prefix/lib[^ ]*/dynamics/Dynamics.ovm " <<<"$listing"
 [ "$(grep -c '^  Orin ' <<<"$listing")" -eq 7 ]
+
+echo "== ovm's bash completion and manual page"
+test -s "$prefix/share/bash-completion/completions/ovm"
+[ ! -f "$build/share/man/man1/ovm.1" ] || test -s "$prefix/share/man/man1/ovm.1"
