@@ -4,6 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libebur128-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox faust
+          libsoxr-dev  # ovm run resamples to a patch's fixed rate
+          sox  # the tests read ovm's output with an independent reader
           dpkg-dev file)  # the last two: `cpack -G DEB` finds the package's dependencies with them
 
 missing=()
