@@ -92,6 +92,7 @@ void runOne(const RunCommandOptions& options, const RunOptions& run) {
     const bool reportOnStdout = run.reportPath && *run.reportPath == "-";
     if (audioOnStdout && (options.json || reportOnStdout))
         throw usageError("the audio goes to standard output; the report cannot go there too");
+    if (options.json && reportOnStdout) throw usageError("--json and --report -: give one of them");
     const RunResult result = runPatch(run);
     if (options.json) std::printf("%s\n", runReport(result).dump(2).c_str());
     // Standard output keeps to the audio or the JSON; the summary then goes to standard error.

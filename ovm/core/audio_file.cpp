@@ -88,6 +88,8 @@ AudioWriter::AudioWriter(const std::string& filePath, int channels, double sampl
     if (filePath == kStandardStream) {
         if (!format.streamable())
             throw usageError(format.describe() + " cannot be written to standard output; choose wav, ogg or opus");
+        if (isatty(STDOUT_FILENO))
+            throw usageError("standard output is a terminal; send the audio to a file or a pipe");
         fd = STDOUT_FILENO;
     } else {
         checkOutputPath(path, overwrite);

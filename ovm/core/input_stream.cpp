@@ -17,9 +17,11 @@ InputStream::InputStream(AudioReader& reader, double rate) : reader(reader) {
 }
 
 long long InputStream::expectedFrames() const {
-    if (!resampler) return reader.frames();
-    // A stream's header may declare any length; the product must stay a count.
-    return (long long)std::min(std::llround(double(reader.frames()) * resampler->ratio()), 1LL << 60);
+    // A stream may declare any length, up to the largest count: the sums the run makes with
+    // it (a tail, the latency) must not overflow.
+    constexpr long long kLongest = 1LL << 60;
+    if (!resampler) return std::min(reader.frames(), kLongest);
+    return (long long)std::min(double(reader.frames()) * resampler->ratio(), double(kLongest));
 }
 
 long long InputStream::read(float* interleaved, long long frames) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 
 #include "description/library_description_reader.h"
@@ -431,14 +432,21 @@ void stream(Engine& engine, InputFeed& feed, LatencyCompensation& compensation, 
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The patch's fewer outputs than the input has channels: the output has fewer too.
-void noteFewerOutputs(const RunOptions& o, RunResult& result) {
-    if (result.outputChannels >= result.inputChannels) return;
-    const std::string note = "the patch has " + std::to_string(result.outputChannels) + " output channel(s) for the input's " +
-                             std::to_string(result.inputChannels) + ": the output has " +
+// The patch's fewer outputs than the channels of the input it reads: the output has fewer.
+void noteFewerOutputs(const RunOptions& o, const ChannelMap& map, RunResult& result) {
+    const auto read = int(std::set<int>(map.sources.begin(), map.sources.end()).size());
+    if (result.outputChannels >= read) return;
+    const std::string note = "the patch has " + std::to_string(result.outputChannels) +
+                             " output channel(s) for the input's " + std::to_string(read) + ": the output has " +
                              std::to_string(result.outputChannels);
     warn(o, note);
     result.channelNote += (result.channelNote.empty() ? "" : "; ") + note;
+}
+
+void warnOfClipping(const RunOptions& o, const RunResult& result) {
+    if (result.clippedSamples == 0) return;
+    warn(o, std::to_string(result.clippedSamples) + " samples clipped: beyond the full scale " +
+                result.encoding.format.describe() + " holds (lower the level, or write float)");
 }
 
 }  // namespace
@@ -471,7 +479,7 @@ RunResult runPatch(const RunOptions& o) {
     result.hasGain = gain != nullptr;
     result.ceiling = patch.ceiling;
     result.outputChannels = engine.outputChannels();
-    noteFewerOutputs(o, result);
+    noteFewerOutputs(o, channelMap, result);
 
     InputStream input(reader, result.sampleRate);
     OutputSink sink(engine, o, result.sampleRate, result.outputRate, config.blockSize);
@@ -486,6 +494,7 @@ RunResult runPatch(const RunOptions& o) {
     result.nodes = engine.nodeStats();
     sink.commit();
     result.clippedSamples = sink.clippedSamples();
+    warnOfClipping(o, result);
     result.filesWritten.push_back(o.outputPath);
     writeAfterwards(o, result, meters.levels(), patch.ceiling);
     if (o.plotPath) result.filesWritten.push_back(*o.plotPath);
