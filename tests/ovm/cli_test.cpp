@@ -310,6 +310,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"bits", kIntegrator, {"--bits", "12"}, 2, "--bits '12': must be 16, 24, 32 or float"},
         BadInput{"channel-beyond-input", kIntegrator, {"--channels", "2"}, 2, "--channels 2: the input has 1 channel"},
         BadInput{"raw-encoding", kIntegrator, {"--raw", "48000:1:s12"}, 2, "the encoding is s8, u8"},
+        BadInput{"patch-rate", "library = \"x\"\nsample_rate = 100\n", {}, 5, "p.toml:2: 'sample_rate': must be between 1000"},
         BadInput{"batch-without-outputs", kIntegrator, {"x.wav"}, 2, "several inputs need --output-dir"},
         BadInput{"sample-rate-nan", kIntegrator, {"--sample-rate", "nan"}, 2, "--sample-rate"},
         BadInput{"sample-rate-negative", kIntegrator, {"--sample-rate", "-1"}, 2, "--sample-rate"},
