@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "ovm/core/audio_file.h"
@@ -16,10 +17,13 @@ namespace ovm {
 namespace {
 
 // Seconds of audio over all inputs, for the progress bar; an input that cannot be read
-// counts nothing here and fails in its run.
+// counts nothing here and fails in its run. Only regular files are opened: reading a
+// pipe's header would take it from its run.
 double totalSeconds(const std::vector<RunOptions>& runs) {
     double seconds = 0;
     for (const RunOptions& run : runs) try {
+            std::error_code error;
+            if (!std::filesystem::is_regular_file(run.inputPath, error)) continue;
             const AudioReader reader(run.inputPath, run.raw);
             if (reader.sampleRate() > 0) seconds += double(reader.frames()) / reader.sampleRate();
         } catch (const Error&) {
