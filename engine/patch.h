@@ -56,6 +56,7 @@ struct Patch {
     std::string library;  // as written; resolved against the patch's folder
     std::string libraryWhere;
     std::optional<int> blockSize;
+    std::optional<int> sampleRate;  // the rate the patch runs at, whatever its input's
     std::vector<NodeEntry> nodes;
     std::vector<ConnectionEntry> connections;
     std::vector<AutomationEntry> automation;

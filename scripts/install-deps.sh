@@ -6,6 +6,8 @@ packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-de
           libsndfile1-dev libebur128-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox faust
           help2man  # writes ovm's manual page from its --help at build time
           groff-base  # the manual page's test renders it
+          libsoxr-dev  # ovm run resamples to a patch's fixed rate
+          sox  # the tests read ovm's output with an independent reader
           dpkg-dev file)  # the last two: `cpack -G DEB` finds the package's dependencies with them
 
 missing=()

@@ -8,7 +8,7 @@
 #include "ovm/cli/limiter_patch.h"
 #include "ovm/core/audio_file.h"
 #include "ovm/core/demo_signal.h"
-#include "ovm/core/level_summary.h"
+#include "ovm/core/run_summary.h"
 #include "ovm/core/signal_meter.h"
 #include "engine/errors.h"
 #include "ovm/core/patch_runner.h"
@@ -30,19 +30,9 @@ struct DemoOptions {
 };
 
 void printSummary(const DemoOptions& options, const RunResult& result) {
-    const double latencyMs = 1000.0 * double(result.latencySamples) / result.sampleRate;
     std::printf("ovm demo: true-peak look-ahead limiter (%s) on %.1f s of stereo at %.0f Hz\n", kPatchName,
                 options.seconds, result.sampleRate);
-    std::fputs(levelSummary(result).c_str(), stdout);
-    if (result.ceiling)
-        std::printf("  ceiling             %+7.2f %s\n", toDb(result.ceiling->level),
-                    result.ceiling->measure == Ceiling::Measure::truePeak ? "dBTP" : "dBFS");
-    std::printf("  deepest reduction   %+7.2f dB\n", toDb(result.deepestGain));
-    std::printf(
-        "  latency             %lld samples (%.2f ms), compensated: the output lines up with the input\n",
-        result.latencySamples, latencyMs);
-    std::printf("  real-time factor    %.0fx\n", result.realTimeFactor());
-    std::printf("  files in %s: input.wav, output.wav, levels.png, report.json\n", options.folder.c_str());
+    std::fputs(runSummary(result).c_str(), stdout);
 }
 
 void runDemo(const DemoOptions& options) {
@@ -66,7 +56,8 @@ void runDemo(const DemoOptions& options) {
     run.plotTitle = "ovm demo: true-peak look-ahead limiter at -1 dBTP";
     run.reportPath = (folder / "report.json").string();
     run.progress = true;
-    const RunResult result = runPatch(run);
+    RunResult result = runPatch(run);
+    result.filesWritten.insert(result.filesWritten.begin(), input);
     printSummary(options, result);
 
     if (!result.ceiling) throw patchError(std::string(kPatchName) + ": the limiter names no ceiling");

@@ -8,32 +8,59 @@
 
 #include "engine/errors.h"
 #include "ovm/core/output_file.h"
+#include "ovm/core/wav_writer.h"
 
 namespace fs = std::filesystem;
 
 namespace ovm {
 
-AudioReader::AudioReader(const std::string& filePath) : path(filePath) {
+namespace {
+
+constexpr const char* kStandardStream = "-";
+
+std::string inputName(const std::string& path) {
+    return path == kStandardStream ? "standard input" : "input '" + path + "'";
+}
+
+}  // namespace
+
+AudioReader::AudioReader(const std::string& filePath, const std::optional<RawFormat>& raw) : path(filePath) {
+    const bool standardInput = path == kStandardStream;
     std::error_code error;
-    if (!fs::exists(path, error)) throw inputError("cannot read input '" + path + "': no such file");
-    if (fs::is_directory(path, error))
+    if (!standardInput && !fs::exists(path, error))
+        throw inputError("cannot read input '" + path + "': no such file");
+    if (!standardInput && fs::is_directory(path, error))
         throw inputError("cannot read input '" + path + "': it is a directory");
-    file = sf_open(path.c_str(), SFM_READ, &info);
+    if (raw) {
+        info.samplerate = raw->sampleRate;
+        info.channels = raw->channels;
+        info.format = raw->libsndfileFormat;
+    }
+    file = standardInput ? sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE)
+                         : sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr)
-        throw inputError("cannot read input '" + path + "' as audio: " + sf_strerror(nullptr));
+        throw inputError("cannot read " + inputName(path) + " as audio: " + sf_strerror(nullptr) +
+                         (raw ? "" : " (headerless audio needs --raw RATE:CHANNELS:ENCODING)"));
     if (info.channels < 1 || info.samplerate < 0) {
         sf_close(file);
-        throw inputError("input '" + path + "' has no audio channels");
+        throw inputError(inputName(path) + " has no audio channels");
     }
 }
 
 AudioReader::~AudioReader() { sf_close(file); }
 
 long long AudioReader::read(float* interleaved, long long count) {
-    return sf_readf_float(file, interleaved, count);
+    const long long read = std::max(0LL, (long long)sf_readf_float(file, interleaved, count));
+    framesRead += read;
+    // A stream legitimately ends wherever its data ends; a file that ends early is damaged.
+    if (read < count && framesRead < info.frames && info.seekable)
+        throw inputError("input '" + path + "' ends at frame " + std::to_string(framesRead) + ", before the " +
+                         std::to_string(info.frames) + " frames its header declares");
+    return read;
 }
 
 void checkOutputPath(const std::string& output, bool overwrite) {
+    if (output == kStandardStream) return;
     std::error_code error;
     const fs::file_status status = fs::symlink_status(output, error);
     if (fs::exists(status)) {
@@ -54,16 +81,36 @@ void checkOutputPath(const std::string& output, bool overwrite) {
                           "' is not writable");
 }
 
-AudioWriter::AudioWriter(const std::string& filePath, int channels, double sampleRate, bool overwrite)
-    : path(filePath), overwrite(overwrite) {
-    checkOutputPath(path, overwrite);
-    output = std::make_unique<OutputFile>(path);
+AudioWriter::AudioWriter(const std::string& filePath, int channels, double sampleRate, bool overwrite,
+                         const OutputEncoding& encoding)
+    : path(filePath == kStandardStream ? "standard output" : filePath), channels(channels), overwrite(overwrite) {
+    const OutputFormat& format = encoding.format;
+    if (filePath == kStandardStream) {
+        if (!format.streamable())
+            throw usageError(format.describe() + " cannot be written to standard output; choose wav, ogg or opus");
+        if (isatty(STDOUT_FILENO))
+            throw usageError("standard output is a terminal; send the audio to a file or a pipe");
+        fd = STDOUT_FILENO;
+    } else {
+        checkOutputPath(path, overwrite);
+        output = std::make_unique<OutputFile>(path);
+        fd = output->descriptor();
+    }
+    if (format.integerBits() > 0) quantiser.emplace(format.integerBits(), encoding.dither);
+    const int rate = int(sampleRate + 0.5);
+    if (format.container == Container::wav) {
+        wav = std::make_unique<WavWriter>(
+            fd, [this](const void* data, std::size_t size) { writeBytes(data, size); }, channels, rate,
+            format.integerBits());
+        return;
+    }
     SF_INFO info{};
     info.channels = channels;
-    info.samplerate = int(sampleRate + 0.5);
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    file = sf_open_fd(output->descriptor(), SFM_WRITE, &info, SF_FALSE);
-    if (file == nullptr) throw outputError("cannot write '" + path + "': " + sf_strerror(nullptr));
+    info.samplerate = rate;
+    info.format = format.libsndfileFormat();
+    file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    if (file == nullptr)
+        throw outputError("cannot write " + format.describe() + " to '" + path + "': " + sf_strerror(nullptr));
     // The PEAK chunk carries the time of writing: without it, the same run gives the same bytes.
     sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 }
@@ -72,18 +119,38 @@ AudioWriter::~AudioWriter() {
     if (file != nullptr) sf_close(file);
 }
 
+void AudioWriter::writeBytes(const void* data, std::size_t size) {
+    if (output)
+        output->write(data, size);
+    else
+        writeAllTo(fd, data, size, path);
+}
+
 void AudioWriter::write(const float* interleaved, long long frames) {
-    if (sf_writef_float(file, interleaved, frames) != frames)
-        throw outputError("cannot write '" + path + "': " + sf_strerror(file));
+    if (quantiser) {
+        integers.resize(std::size_t(frames * channels));
+        for (std::size_t i = 0; i < integers.size(); ++i) integers[i] = quantiser->quantise(interleaved[i]);
+    }
+    if (wav) {
+        if (quantiser)
+            wav->writeIntegers(integers.data(), frames);
+        else
+            wav->writeFloats(interleaved, frames);
+        return;
+    }
+    const long long written =
+        quantiser ? sf_writef_int(file, integers.data(), frames) : sf_writef_float(file, interleaved, frames);
+    if (written != frames) throw outputError("cannot write '" + path + "': " + sf_strerror(file));
 }
 
 void AudioWriter::commit() {
-    if (sf_close(file) != 0) {
+    if (wav) wav->finish();
+    if (file != nullptr) {
+        const int closing = sf_close(file);
         file = nullptr;
-        throw outputError("cannot finish '" + path + "'");
+        if (closing != 0) throw outputError("cannot finish '" + path + "'");
     }
-    file = nullptr;
-    output->commit(overwrite);
+    if (output) output->commit(overwrite);
 }
 
 void writeAudioFile(const std::string& path, const std::vector<float>& interleaved, int channels,

@@ -11,11 +11,13 @@ namespace ovm {
 
 namespace {
 
-// A run writes at most its audio, plot and report at once, plus the demo's input.
-constexpr int kSlots = 8;
+// A run writes at most its audio, plot and report at once, plus the demo's input; a batch
+// as many runs at once as it has jobs (at most kMaxJobs, batch_runner.h).
+constexpr int kSlots = 4 * 64;
 
 struct Slot {
-    std::atomic<bool> used{false};
+    std::atomic<bool> claimed{false};  // taken by a thread that is filling in the path
+    std::atomic<bool> used{false};     // the path is complete: the handler may read it
     char path[PATH_MAX] = {};
 };
 
@@ -52,7 +54,9 @@ void installInterruptCleanup() {
 int registerTemporaryFile(const char* path) {
     if (std::strlen(path) >= PATH_MAX) return -1;
     for (int i = 0; i < kSlots; ++i) {
-        if (slots[i].used.load()) continue;
+        // Runs of a batch register from their own threads: each slot goes to one of them.
+        bool expected = false;
+        if (!slots[i].claimed.compare_exchange_strong(expected, true)) continue;
         std::strcpy(slots[i].path, path);
         slots[i].used.store(true);  // only now may the handler read the path
         return i;
@@ -61,7 +65,9 @@ int registerTemporaryFile(const char* path) {
 }
 
 void releaseTemporaryFile(int slot) {
-    if (slot >= 0 && slot < kSlots) slots[slot].used.store(false);
+    if (slot < 0 || slot >= kSlots) return;
+    slots[slot].used.store(false);
+    slots[slot].claimed.store(false);
 }
 
 CleanupSignalsHeld::CleanupSignalsHeld() {

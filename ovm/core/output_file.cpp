@@ -61,12 +61,16 @@ void OutputFile::fail(const std::string& what, int error) const {
     throw outputError("cannot write '" + finalPath + "': " + what + ": " + std::strerror(error));
 }
 
-void OutputFile::write(const void* data, std::size_t size) {
+void OutputFile::write(const void* data, std::size_t size) { writeAllTo(fd, data, size, finalPath); }
+
+void writeAllTo(int fd, const void* data, std::size_t size, const std::string& name) {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t written = ::write(fd, bytes, size);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) fail("writing failed", written < 0 ? errno : ENOSPC);
+        if (written <= 0)
+            throw outputError("cannot write '" + name + "': writing failed: " +
+                              std::strerror(written < 0 ? errno : ENOSPC));
         bytes += written;
         size -= std::size_t(written);
     }

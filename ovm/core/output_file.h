@@ -36,6 +36,10 @@ private:
     bool committed = false;
 };
 
+// Writes all bytes to a descriptor, through interrupted and partial writes, or throws
+// ovm::Error (output class) naming `name`.
+void writeAllTo(int fd, const void* data, std::size_t size, const std::string& name);
+
 // Writes a whole text through an OutputFile, or to standard output for "-", checking every
 // write and the final flush. Throws ovm::Error (output class).
 void writeTextFile(const std::string& path, const std::string& text, bool overwrite);

@@ -16,6 +16,10 @@ namespace ovm {
 
 namespace {
 
+// Rates a resampler and the meters handle; a patch that fixes one outside is mistyped.
+constexpr int64_t kLowestSampleRate = 1000;
+constexpr int64_t kHighestSampleRate = 768000;
+
 std::string_view trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) return {};
@@ -121,7 +125,7 @@ std::vector<std::pair<std::string, SourceText>> readVariables(const TomlFields& 
 
 Patch parsePatch(std::string_view text, const std::string& path) {
     const TomlFields root = TomlFields::parse(text, path, ExitCode::patch);
-    root.allowOnly({"library", "block_size", "ceiling", "latency", "vars", "connections", "nodes",
+    root.allowOnly({"library", "block_size", "sample_rate", "ceiling", "latency", "vars", "connections", "nodes",
                     "automation", "plot"});
     Patch patch;
     patch.path = path;
@@ -133,6 +137,12 @@ Patch parsePatch(std::string_view text, const std::string& path) {
         if (*blockSize < 1 || *blockSize > kMaxBlockSize)
             root.fail("block_size", "must be between 1 and " + std::to_string(kMaxBlockSize));
         patch.blockSize = int(*blockSize);
+    }
+    if (const auto rate = root.optionalInteger("sample_rate")) {
+        if (*rate < kLowestSampleRate || *rate > kHighestSampleRate)
+            root.fail("sample_rate", "must be between " + std::to_string(kLowestSampleRate) + " and " +
+                                         std::to_string(kHighestSampleRate) + " (Hz)");
+        patch.sampleRate = int(*rate);
     }
     if (const auto ceiling = root.optionalQuantity("ceiling")) patch.ceiling = readCeiling(root, *ceiling);
     if (const auto latency = root.optionalQuantity("latency"))

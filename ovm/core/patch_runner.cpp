@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 
 #include "description/library_description_reader.h"
@@ -15,11 +16,15 @@
 #include "engine/quantity.h"
 #include "host/module_library.h"
 #include "ovm/core/audio_file.h"
+#include "ovm/core/channel_map.h"
+#include "ovm/core/input_stream.h"
 #include "ovm/core/latency_compensation.h"
 #include "ovm/core/level_plot.h"
 #include "ovm/core/library_lookup.h"
 #include "ovm/core/output_file.h"
 #include "ovm/core/patch_reader.h"
+#include "ovm/core/progress_bar.h"
+#include "ovm/core/resampler.h"
 #include "ovm/core/run_files.h"
 #include "ovm/core/run_report.h"
 #include "ovm/core/signal_meter.h"
@@ -49,33 +54,6 @@ struct LoadedLibrary {
     host::ComPtr<mp::IMpFactory2> factory;
 };
 
-class ProgressBar {
-public:
-    ProgressBar(bool enabled, long long total)
-        : enabled(enabled && isatty(STDERR_FILENO) && total > 0), total(total) {}
-    ~ProgressBar() {
-        if (enabled && drawn) std::fputs("\r\033[K", stderr);
-    }
-    void update(long long done) {
-        if (!enabled) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (drawn && now - last < std::chrono::milliseconds(100)) return;
-        last = now;
-        drawn = true;
-        const int width = 40;
-        const int filled = int(double(done) / double(total) * width);
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(std::size_t(filled), '#').c_str(),
-                     std::string(std::size_t(width - filled), '.').c_str(),
-                     int(100.0 * double(done) / double(total)));
-    }
-
-private:
-    bool enabled;
-    long long total;
-    bool drawn = false;
-    std::chrono::steady_clock::time_point last;
-};
-
 // The meters' window: the plot's resolution, and the true peak's position in a message.
 constexpr double kMeterWindowSeconds = 0.01;
 
@@ -85,8 +63,8 @@ std::string formatRate(double rate) {
     return text;
 }
 
-void warn(const std::string& message) {
-    std::fprintf(stderr, "ovm: warning: %s\n", withLongPartsCut(message).c_str());
+void warn(const RunOptions& o, const std::string& message) {
+    std::fprintf(stderr, "ovm: warning: %s%s\n", o.warningPrefix.c_str(), withLongPartsCut(message).c_str());
 }
 
 // Values timed at or after the run's end: they would never be set.
@@ -98,13 +76,13 @@ void warnOfLateValues(const Patch& patch, const RunOptions& o, double sampleRate
     for (const SourceText* at : times) {
         const long long sample = toSamples(parseQuantity(at->text), sampleRate);
         if (sample >= end)
-            warn(at->where + ": at sample " + std::to_string(sample) + ", not before the run ends (" +
+            warn(o, at->where + ": at sample " + std::to_string(sample) + ", not before the run ends (" +
                  std::to_string(end) + " samples): the value is never set");
     }
 }
 
 // Input channels no connection reads: the output goes without them.
-void warnOfUnusedChannels(const Patch& patch, int32_t channels) {
+void warnOfUnusedChannels(const RunOptions& o, const Patch& patch, int32_t channels) {
     std::vector<bool> used(std::size_t(channels), false);
     for (const ConnectionEntry& c : patch.connections)
         if (c.from.node == kInputNode)
@@ -113,8 +91,8 @@ void warnOfUnusedChannels(const Patch& patch, int32_t channels) {
     int count = 0;
     for (int32_t c = 0; c < channels; ++c)
         if (!used[std::size_t(c)]) unused += (count++ == 0 ? "" : ", ") + std::to_string(c + 1);
-    if (count == 1) warn("input channel " + unused + " is not connected in the patch and is left out");
-    if (count > 1) warn("input channels " + unused + " are not connected in the patch and are left out");
+    if (count == 1) warn(o, "input channel " + unused + " is not connected in the patch and is left out");
+    if (count > 1) warn(o, "input channels " + unused + " are not connected in the patch and are left out");
 }
 
 }  // namespace
@@ -165,8 +143,6 @@ namespace {
 
 // Long enough to flush any hold or smoothing; a longer tail is a mistyped unit.
 constexpr double kLongestTailSeconds = 600;
-// A WAV file counts its bytes in 32 bits.
-constexpr long long kLargestWavBytes = 0xFFFFFFFFLL - 4096;
 
 long long tailSamples(const std::string& text, double sampleRate) {
     try {
@@ -180,19 +156,23 @@ long long tailSamples(const std::string& text, double sampleRate) {
     }
 }
 
-void checkWavSize(long long frames, int32_t channels, const std::string& path) {
-    if (frames > kLargestWavBytes / 4 / channels)
+// Containers that count their bytes in 32 bits hold about 4 GiB.
+void checkFileSize(long long frames, int32_t channels, const OutputFormat& format, const std::string& path) {
+    const int bytesPerSample = format.integerBits() > 0 ? format.integerBits() / 8 : 4;
+    if (format.largestBytes() > 0 && frames > format.largestBytes() / bytesPerSample / channels)
         throw outputError("cannot write '" + path + "': " + std::to_string(frames) + " frames of " +
-                          std::to_string(channels) + " channel(s) exceed the 4 GiB a WAV file holds");
+                          std::to_string(channels) + " channel(s) exceed the 4 GiB a " + format.describe() +
+                          " file holds; write .w64, .rf64 or .flac");
 }
 
 // Every file the run reads and writes, checked before anything is read or loaded.
 void checkRunFiles(const RunOptions& o, const Patch& patch, const std::string& libraryPath) {
-    std::vector<RunFile> inputs = {{"input audio", o.inputPath},
-                                   {"library", libraryPath},
+    std::vector<RunFile> inputs = {{"library", libraryPath},
                                    {"library description", descriptionPathFor(libraryPath)}};
     if (o.patchText.empty()) inputs.push_back({"patch", patch.path});
-    std::vector<RunFile> outputs = {{"output", o.outputPath}};
+    if (o.inputPath != "-") inputs.push_back({"input audio", o.inputPath});
+    std::vector<RunFile> outputs;
+    if (o.outputPath != "-") outputs.push_back({"output", o.outputPath});
     if (o.plotPath) outputs.push_back({"plot", *o.plotPath});
     if (o.reportPath && *o.reportPath != "-") outputs.push_back({"report", *o.reportPath});
     checkDistinctFiles(inputs, outputs);
@@ -246,20 +226,20 @@ const float* checkedGainTap(const Engine& engine, const Patch& patch) {
     return gain;
 }
 
-// The input file's frames into the engine's input channels, block by block, then silence
-// for the tail. A stream may end before the frames its header announced; a file that does
-// is damaged.
+// The input's frames into the engine's input channels, block by block, each patch input
+// from the file channel the map gives it, then silence for the tail. A stream may end
+// before the frames its header announced.
 class InputFeed {
 public:
-    InputFeed(AudioReader& reader, Engine& engine, std::string path, int32_t blockSize, long long tail)
-        : reader(reader),
+    InputFeed(InputStream& input, Engine& engine, const ChannelMap& map, int32_t blockSize, long long tail)
+        : input(input),
           engine(engine),
-          path(std::move(path)),
+          sources(map.sources),
           blockSize(blockSize),
           tail(tail),
-          fileLeft(reader.frames()),
-          totalFrames(reader.frames() + tail),
-          frames(std::size_t(blockSize * engine.inputChannels())) {}
+          fileLeft(input.expectedFrames()),
+          totalFrames(fileLeft + tail),
+          frames(std::size_t(blockSize * input.channels())) {}
 
     // The frames the run produces: the file's and the tail's.
     long long total() const { return totalFrames; }
@@ -269,17 +249,13 @@ public:
     int32_t load(long long done) {
         auto count = int32_t(std::min<long long>(blockSize, totalFrames - done));
         const long long wanted = std::min<long long>(count, fileLeft);
-        const long long read = wanted > 0 ? std::max(0LL, reader.read(frames.data(), wanted)) : 0;
+        const long long read = wanted > 0 ? input.read(frames.data(), wanted) : 0;
         if (read < wanted) {
-            if (reader.seekable())
-                throw inputError("input '" + path + "' ends at frame " + std::to_string(done + read) +
-                                 ", before the " + std::to_string(reader.frames()) +
-                                 " frames its header declares");
             totalFrames = done + read + tail;
             fileLeft = read;
             count = int32_t(std::min<long long>(count, totalFrames - done));
         }
-        std::fill(frames.begin() + read * engine.inputChannels(), frames.end(), 0.0f);
+        std::fill(frames.begin() + read * input.channels(), frames.end(), 0.0f);
         deinterleave(count);
         fileLeft -= read;
         return count;
@@ -287,34 +263,41 @@ public:
 
 private:
     void deinterleave(int32_t count) {
-        const int32_t channels = engine.inputChannels();
-        for (int32_t c = 0; c < channels; ++c)
+        const int32_t width = input.channels();
+        for (std::size_t c = 0; c < sources.size(); ++c)
             for (int32_t i = 0; i < count; ++i)
-                engine.inputChannel(c)[i] = frames[std::size_t(i * channels + c)];
+                engine.inputChannel(int32_t(c))[i] = frames[std::size_t(i * width + sources[c])];
     }
 
-    AudioReader& reader;
+    InputStream& input;
     Engine& engine;
-    std::string path;
+    std::vector<int> sources;
     int32_t blockSize;
     long long tail;
     long long fileLeft;
     long long totalFrames;
-    std::vector<float> frames;  // interleaved
+    std::vector<float> frames;  // interleaved, as the file has them
 };
 
-// The engine's output channels, interleaved into the output file block by block.
+// The engine's output channels, interleaved into the output file block by block, resampled
+// to the file's rate when it is not the engine's.
 class OutputSink {
 public:
-    OutputSink(const Engine& engine, const RunOptions& o, double sampleRate, int32_t blockSize)
-        : writer(o.outputPath, engine.outputChannels(), sampleRate, o.overwrite),
+    OutputSink(const Engine& engine, const RunOptions& o, double engineRate, double fileRate, int32_t blockSize)
+        : writer(o.outputPath, engine.outputChannels(), fileRate, o.overwrite, o.encoding),
           path(o.outputPath),
+          format(o.encoding.format),
           frames(std::size_t(blockSize * engine.outputChannels())) {
         for (int32_t c = 0; c < engine.outputChannels(); ++c) channels.push_back(engine.outputChannel(c));
+        if (fileRate != engineRate)
+            resampler = std::make_unique<Resampler>(engine.outputChannels(), engineRate, fileRate);
     }
 
-    // Throws when the file would grow past what a WAV file can hold.
-    void checkSize(long long totalFrames) const { checkWavSize(totalFrames, int32_t(channels.size()), path); }
+    // Throws when the file would grow past what its format can hold.
+    void checkSize(long long totalFrames) const {
+        const double ratio = resampler ? resampler->ratio() : 1.0;
+        checkFileSize((long long)(double(totalFrames) * ratio), int32_t(channels.size()), format, path);
+    }
 
     // Frames first to count - 1 of the block.
     void write(int32_t first, int32_t count) {
@@ -322,14 +305,26 @@ public:
         for (std::size_t c = 0; c < stride; ++c)
             for (int32_t i = first; i < count; ++i)
                 frames[std::size_t(i - first) * stride + c] = channels[c][i];
-        writer.write(frames.data(), count - first);
+        if (!resampler) return writer.write(frames.data(), count - first);
+        const std::vector<float>& converted = resampler->push(frames.data(), count - first);
+        writer.write(converted.data(), resampler->framesOut());
     }
 
-    void commit() { writer.commit(); }
+    long long clippedSamples() const { return writer.clippedSamples(); }
+
+    void commit() {
+        if (resampler) {
+            const std::vector<float>& rest = resampler->finish();
+            writer.write(rest.data(), resampler->framesOut());
+        }
+        writer.commit();
+    }
 
 private:
     AudioWriter writer;
     std::string path;
+    OutputFormat format;
+    std::unique_ptr<Resampler> resampler;
     std::vector<const float*> channels;
     std::vector<float> frames;  // interleaved
 };
@@ -414,8 +409,12 @@ private:
 
 // Every block from the input file through the engine to the output file, timed.
 void stream(Engine& engine, InputFeed& feed, LatencyCompensation& compensation, OutputSink& sink,
-            RunMeters& meters, bool showProgress, RunResult& result) {
-    ProgressBar progress(showProgress, feed.total());
+            RunMeters& meters, const RunOptions& o, bool knownLength, RunResult& result) {
+    // A stream's length is unknown: a bar would promise what its header happens to say.
+    ProgressBar own(o.progress && knownLength && o.sharedProgress == nullptr, double(feed.total()));
+    ProgressBar& progress = o.sharedProgress != nullptr ? *o.sharedProgress : own;
+    // A batch's bar counts seconds of input, whatever each file's rate.
+    const double unit = o.sharedProgress != nullptr ? 1.0 / result.sampleRate : 1.0;
     const auto start = std::chrono::steady_clock::now();
     for (long long done = 0; done < feed.total();) {
         const int32_t count = feed.load(done);
@@ -427,10 +426,27 @@ void stream(Engine& engine, InputFeed& feed, LatencyCompensation& compensation, 
         sink.write(first, count);
         done += count;
         result.frames += count - first;
-        progress.update(done);
+        progress.add(double(count) * unit);
     }
     result.processingSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The patch's fewer outputs than the channels of the input it reads: the output has fewer.
+void noteFewerOutputs(const RunOptions& o, const ChannelMap& map, RunResult& result) {
+    const auto read = int(std::set<int>(map.sources.begin(), map.sources.end()).size());
+    if (result.outputChannels >= read) return;
+    const std::string note = "the patch has " + std::to_string(result.outputChannels) +
+                             " output channel(s) for the input's " + std::to_string(read) + ": the output has " +
+                             std::to_string(result.outputChannels);
+    warn(o, note);
+    result.channelNote += (result.channelNote.empty() ? "" : "; ") + note;
+}
+
+void warnOfClipping(const RunOptions& o, const RunResult& result) {
+    if (result.clippedSamples == 0) return;
+    warn(o, std::to_string(result.clippedSamples) + " samples clipped: beyond the full scale " +
+                result.encoding.format.describe() + " holds (lower the level, or write float)");
 }
 
 }  // namespace
@@ -440,35 +456,49 @@ RunResult runPatch(const RunOptions& o) {
     const std::string libraryPath =
         o.libraryPath ? *o.libraryPath : resolveLibraryPath(patch.library, patch.path, patch.libraryWhere);
     checkRunFiles(o, patch, libraryPath);
-    AudioReader reader(o.inputPath);
+    AudioReader reader(o.inputPath, o.raw);
     RunResult result;
-    result.sampleRate = sampleRateOf(reader, o);
+    result.inputRate = sampleRateOf(reader, o);
+    result.sampleRate = patch.sampleRate ? double(*patch.sampleRate) : result.inputRate;
+    result.outputRate = o.keepRate ? result.inputRate : result.sampleRate;
+    result.inputChannels = reader.channels();
+    result.encoding = o.encoding;
     const long long tail = tailSamples(o.tail, result.sampleRate);
+    const ChannelMap channelMap = mapChannels(reader.channels(), patchInputChannels(patch), o.channels);
+    result.channelNote = channelMap.note;
 
     const LibraryDescription description = readLibraryDescription(libraryPath);
-    const EngineConfig config = engineConfig(o, patch, result.sampleRate, reader.channels());
+    const EngineConfig config = engineConfig(o, patch, result.sampleRate, int32_t(channelMap.sources.size()));
     Engine::check(patch, description, config);
     const LoadedLibrary loaded(libraryPath);
     Engine engine(patch, description, *loaded.factory, config);
-    for (const std::string& warning : engine.warnings()) warn(warning);
+    for (const std::string& warning : engine.warnings()) warn(o, warning);
     const float* gain = checkedGainTap(engine, patch);
     result.latencySamples = engine.latencySamples();
     result.latencyCompensated = !o.keepLatency;
     result.hasGain = gain != nullptr;
     result.ceiling = patch.ceiling;
+    result.outputChannels = engine.outputChannels();
+    noteFewerOutputs(o, channelMap, result);
 
-    OutputSink sink(engine, o, result.sampleRate, config.blockSize);
+    InputStream input(reader, result.sampleRate);
+    OutputSink sink(engine, o, result.sampleRate, result.outputRate, config.blockSize);
     RunMeters meters(engine, gain, o.plotPath.has_value(), result);
     LatencyCompensation compensation(engine, o.keepLatency ? 0 : result.latencySamples, config.blockSize);
-    InputFeed feed(reader, engine, o.inputPath, config.blockSize, tail + compensation.trimmed());
+    InputFeed feed(input, engine, channelMap, config.blockSize, tail + compensation.trimmed());
     if (reader.seekable()) sink.checkSize(feed.total() - compensation.trimmed());
     warnOfLateValues(patch, o, result.sampleRate, feed.total());
-    warnOfUnusedChannels(patch, engine.inputChannels());
-    stream(engine, feed, compensation, sink, meters, o.progress, result);
+    warnOfUnusedChannels(o, patch, engine.inputChannels());
+    stream(engine, feed, compensation, sink, meters, o, reader.seekable(), result);
     meters.finish();
     result.nodes = engine.nodeStats();
     sink.commit();
+    result.clippedSamples = sink.clippedSamples();
+    warnOfClipping(o, result);
+    result.filesWritten.push_back(o.outputPath);
     writeAfterwards(o, result, meters.levels(), patch.ceiling);
+    if (o.plotPath) result.filesWritten.push_back(*o.plotPath);
+    if (o.reportPath && *o.reportPath != "-") result.filesWritten.push_back(*o.reportPath);
     return result;
 }
 

@@ -6,15 +6,24 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "ovm/core/audio_file.h"
 #include "ovm/core/loudness_meter.h"
 
 namespace ovm {
 
+class ProgressBar;
+
 struct RunOptions {
     std::string patchPath;
     std::string patchText;  // when set, used instead of reading patchPath
-    std::string inputPath;
-    std::string outputPath;
+    std::string inputPath;   // "-" for standard input
+    std::string outputPath;  // "-" for standard output
+    std::optional<RawFormat> raw;  // the input is headerless audio of this kind
+    OutputEncoding encoding;
+    // The input's channels for the patch's inputs, counted from 0 (--channels).
+    std::optional<std::vector<int>> channels;
+    // Resample the output back to the input's rate when the patch runs at its own.
+    bool keepRate = false;
     std::optional<std::string> libraryPath;  // the user's choice, instead of the patch's library
     bool overwrite = false;
     std::optional<int32_t> blockSize;
@@ -28,10 +37,20 @@ struct RunOptions {
     std::string plotTitle;
     std::optional<std::string> reportPath;  // "-" for standard output
     bool progress = false;
+    ProgressBar* sharedProgress = nullptr;  // a batch's bar, counting seconds of input, instead of one's own
+    std::string warningPrefix;              // before each warning, e.g. the input's name in a batch
 };
 
 struct RunResult {
-    double sampleRate = 0;
+    double sampleRate = 0;  // the patch's, at which the engine ran and the levels are measured
+    double inputRate = 0;   // the input file's
+    double outputRate = 0;  // the output file's: the patch's, or the input's with keepRate
+    int inputChannels = 0;   // the input file's
+    int outputChannels = 0;  // the output file's
+    std::string channelNote;  // how the input's channels were mapped, when not one to one
+    OutputEncoding encoding;
+    long long clippedSamples = 0;  // output samples beyond what the integer format holds
+    std::vector<std::string> filesWritten;
     long long frames = 0;  // output frames, tail included (and the latency, when kept)
     StreamLevels inputLevels;  // tail included
     StreamLevels outputLevels;
@@ -46,7 +65,9 @@ struct RunResult {
     double outputPeak() const;  // the output's sample peak
 };
 
-// Runs a patch over an audio file into a 32-bit float WAV file, its output lined up with the
+// Runs a patch over an audio file into an audio file of the options' encoding (the
+// input's channels mapped to the patch's, resampled to the patch's rate when it fixes one
+// and, when asked, back), its output lined up with the
 // input unless the options keep the patch's latency, then draws the plot and
 // writes the report when asked, each through a temporary file that takes its name only when
 // complete. Before any processing, and before the library is loaded, it reads and checks

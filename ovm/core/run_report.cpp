@@ -66,6 +66,16 @@ nlohmann::json runReport(const RunResult& result) {
                               {{"input", overall(result.inputLevels, result.sampleRate)},
                                {"output", overall(result.outputLevels, result.sampleRate)}}},
                              {"nodes", nodes}};
+    report["input_sample_rate"] = result.inputRate;
+    report["output_sample_rate"] = result.outputRate;
+    report["input_channels"] = result.inputChannels;
+    report["output_channels"] = result.outputChannels;
+    if (!result.channelNote.empty()) report["channel_note"] = result.channelNote;
+    report["output_format"] = result.encoding.format.describe();
+    if (result.encoding.format.integerBits() > 0) {
+        report["dither"] = result.encoding.dither;
+        report["clipped_samples"] = result.clippedSamples;
+    }
     if (result.hasGain) report["deepest_gain_reduction_db"] = decibels(result.deepestGain);
     return report;
 }

@@ -303,7 +303,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  5,
                  "unknown module 'xxx"},
-        BadInput{"flac-output", kIntegrator, {}, 2, "out.flac': ovm writes WAV files", true, "out.flac"},
+        BadInput{"unknown-extension", kIntegrator, {}, 2, "out.mp3': unknown extension '.mp3'", true, "out.mp3"},
+        BadInput{"unknown-format", kIntegrator, {"--format", "mp3"}, 2, "--format 'mp3': ovm writes wav, flac"},
+        BadInput{"flac-float", kIntegrator, {"--bits", "float"}, 2, "FLAC holds 16 or 24 bits", true, "out.flac"},
+        BadInput{"bits", kIntegrator, {"--bits", "12"}, 2, "--bits '12': must be 16, 24, 32 or float"},
+        BadInput{"channel-beyond-input", kIntegrator, {"--channels", "2"}, 2, "--channels 2: the input has 1 channel"},
+        BadInput{"raw-encoding", kIntegrator, {"--raw", "48000:1:s12"}, 2, "the encoding is s8, u8"},
+        BadInput{"patch-rate", "library = \"x\"\nsample_rate = 100\n", {}, 5, "p.toml:2: 'sample_rate': must be between 1000"},
+        BadInput{"batch-without-outputs", kIntegrator, {"x.wav"}, 2, "several inputs need --output-dir"},
         BadInput{"sample-rate-nan", kIntegrator, {"--sample-rate", "nan"}, 2, "--sample-rate"},
         BadInput{"sample-rate-negative", kIntegrator, {"--sample-rate", "-1"}, 2, "--sample-rate"},
         BadInput{"sample-rate-zero", kIntegrator, {"--sample-rate", "0"}, 2, "--sample-rate"},
@@ -367,20 +374,23 @@ TEST(OvmRun, MissingFilesAndProtectedOutputs) {
     EXPECT_EQ(runOvm({"run", "--help"}).exitCode, 0);
 }
 
-// A run that leaves out part of what it was given says so, and still succeeds.
+// A run that leaves out part of what it was given, or gives less, says so, and still succeeds.
 TEST(OvmRun, WarnsOfWhatItLeavesOut) {
     struct Case {
         std::string name;
-        int channels;
+        std::string module;
+        std::string wiring;
         std::vector<std::string> arguments;
         std::string warning;
     };
-    for (const Case& c : {Case{"late-set", 1, {"--set", "m.threshold=0.5x@3600s"}, "is never set"},
-                          Case{"unused-channel", 2, {}, "input channel 2 is not connected"}}) {
+    const std::string fromSecond = "\"input.2 -> m.input\", \"m.output -> output.1\"";
+    const std::string bothIntoOne = "\"input.1 -> m.inputA\", \"input.2 -> m.inputB\", \"m.output -> output.1\"";
+    for (const Case& c : {Case{"late-set", "Orin Hard Knee", kWire, {"--channels", "1", "--set", "m.threshold=0.5x@3600s"}, "is never set"},
+                          Case{"unused-channel", "Orin Hard Knee", fromSecond, {}, "input channel 1 is not connected"},
+                          Case{"fewer-outputs", "Orin Peak", bothIntoOne, {}, "the patch has 1 output channel(s) for the input's 2"}}) {
         const std::string folder = freshFolder("warn-" + c.name);
-        ovm::writeAudioFile(folder + "/in.wav", std::vector<float>(std::size_t(4800 * c.channels), 0.25f),
-                            c.channels, kRate, true);
-        writeText(folder + "/p.toml", singleModulePatch("Orin Hard Knee", "", kWire));
+        ovm::writeAudioFile(folder + "/in.wav", std::vector<float>(std::size_t(4800 * 2), 0.25f), 2, kRate, true);
+        writeText(folder + "/p.toml", singleModulePatch(c.module, "", c.wiring));
         std::vector<std::string> arguments = {"run", folder + "/p.toml", folder + "/in.wav",
                                               folder + "/out.wav"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
