@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libebur128-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox faust
-          dpkg-dev file)  # the last two: `cpack -G DEB` finds the package's dependencies with them
+          dpkg-dev file  # these two: `cpack -G DEB` finds the package's dependencies with them
+          lv2-dev lilv-utils jalv jackd2)  # the LV2 plug-ins' SDK and the hosts their tests use
 
 missing=()
 for package in "${packages[@]}"; do
