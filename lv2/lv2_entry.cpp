@@ -6,6 +6,7 @@
 #include <lv2/core/lv2.h>
 #include <lv2/options/options.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <cstdio>
 #include <cstring>
@@ -51,10 +52,17 @@ int32_t hostBlockSize(const LV2_Feature* const* features) {
     return largest > 0 ? largest : kFallbackBlockSize;
 }
 
+const LV2_Worker_Schedule* hostWorker(const LV2_Feature* const* features) {
+    for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
+        if (std::strcmp(features[i]->URI, LV2_WORKER__schedule) == 0)
+            return static_cast<const LV2_Worker_Schedule*>(features[i]->data);
+    return nullptr;
+}
+
 LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char* bundlePath,
                        const LV2_Feature* const* features) {
     try {
-        return new PluginInstance(descriptor->URI, bundlePath, rate, hostBlockSize(features));
+        return new PluginInstance(descriptor->URI, bundlePath, rate, hostBlockSize(features), hostWorker(features));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", descriptor->URI, error.what());
         return nullptr;
@@ -77,7 +85,19 @@ void deactivate(LV2_Handle handle) { instance(handle).deactivate(); }
 
 void cleanup(LV2_Handle handle) { delete static_cast<PluginInstance*>(handle); }
 
-const void* extensionData(const char*) { return nullptr; }
+LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle to,
+                       uint32_t size, const void* data) {
+    return instance(handle).work(respond, to, size, data);
+}
+
+LV2_Worker_Status workResponse(LV2_Handle handle, uint32_t size, const void* data) {
+    return instance(handle).workResponse(size, data);
+}
+
+const void* extensionData(const char* uri) {
+    static const LV2_Worker_Interface worker{work, workResponse, nullptr};
+    return std::strcmp(uri, LV2_WORKER__interface) == 0 ? &worker : nullptr;
+}
 
 // The plug-ins the bundle describes, found from the binary's own folder: the host asks for
 // them before it names the bundle. Built in place once: the descriptors point into the URIs.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cstdio>
 #include <exception>
 
 #include "description/library_description_reader.h"
@@ -42,7 +43,7 @@ const ovm::ModuleDescription* moduleFor(const ovm::LibraryDescription& descripti
 }  // namespace
 
 PluginInstance::PluginInstance(const std::string& uri, const std::string& bundlePath, double sampleRate,
-                               int32_t blockSize)
+                               int32_t blockSize, const LV2_Worker_Schedule* worker)
     : libraryPath(bundlePath + "/" + kLibraryFile),
       description(ovm::readLibraryDescription(libraryPath)),
       library(libraryPath),
@@ -51,11 +52,14 @@ PluginInstance::PluginInstance(const std::string& uri, const std::string& bundle
       layout(module != nullptr ? moduleLayout(*module) : limiterLayout(limiterPatch())),
       patch(module != nullptr ? modulePatch(*module) : limiterPatch()),
       rate(sampleRate),
-      blockSize(blockSize) {
+      blockSize(blockSize),
+      worker(worker) {
     if (!factory) throw ovm::libraryError(libraryPath + ": its factory does not answer the factory interface");
     if (layout.uri != uri) throw ovm::libraryError(libraryPath + ": no plug-in " + uri + " in this bundle");
     if (module == nullptr) kneeMargin = kneeMarginDb(patch);
     ports.assign(layout.ports.size(), nullptr);
+    // Room for every engine the host might fail to take back for freeing.
+    retired.reserve(16);
 }
 
 PluginInstance::~PluginInstance() = default;
@@ -78,24 +82,31 @@ float PluginInstance::moduleValue(float value) const {
     return module != nullptr ? value : kneeThreshold(value, kneeMargin);
 }
 
+LimiterSettings PluginInstance::limiterSettings() const {
+    LimiterSettings settings{};
+    for (std::size_t i = 0; i < layout.ports.size(); ++i) {
+        if (layout.ports[i].symbol == kCeiling) settings.ceilingDb = portValue(i);
+        if (layout.ports[i].symbol == kLookahead) settings.lookaheadMs = portValue(i);
+        if (layout.ports[i].symbol == kRelease) settings.releaseMs = portValue(i);
+    }
+    return settings;
+}
+
+std::unique_ptr<ovm::Engine> PluginInstance::newEngine(const LimiterSettings& settings) const {
+    ovm::EngineConfig config;
+    config.blockSize = blockSize;
+    config.sampleRate = rate;
+    config.inputChannels = layout.count(Port::Kind::audioIn);
+    if (module == nullptr) config.overrides = limiterOverrides(patch, settings, rate);
+    return std::make_unique<ovm::Engine>(patch, description, *factory, config);
+}
+
 bool PluginInstance::activate() {
     engine.reset();
     controls.clear();
     try {
-        ovm::EngineConfig config;
-        config.blockSize = blockSize;
-        config.sampleRate = rate;
-        config.inputChannels = layout.count(Port::Kind::audioIn);
-        if (module == nullptr) {
-            LimiterSettings settings{};
-            for (std::size_t i = 0; i < layout.ports.size(); ++i) {
-                if (layout.ports[i].symbol == kCeiling) settings.ceilingDb = portValue(i);
-                if (layout.ports[i].symbol == kLookahead) settings.lookaheadMs = portValue(i);
-                if (layout.ports[i].symbol == kRelease) settings.releaseMs = portValue(i);
-            }
-            config.overrides = limiterOverrides(patch, settings, rate);
-        }
-        engine = std::make_unique<ovm::Engine>(patch, description, *factory, config);
+        built = limiterSettings();
+        engine = newEngine(built);
         for (std::size_t i = 0; i < layout.ports.size(); ++i) {
             if (!layout.isControl(i)) continue;
             Control control{i, std::nullopt, portValue(i)};
@@ -120,9 +131,66 @@ bool PluginInstance::activate() {
     }
 }
 
+void PluginInstance::requestRebuild() {
+    if (module != nullptr || worker == nullptr || rebuilding) return;
+    const LimiterSettings wanted = limiterSettings();
+    if (wanted.lookaheadMs == built.lookaheadMs && wanted.releaseMs == built.releaseMs) return;
+    const WorkerMessage message{WorkerMessage::build, wanted, nullptr};
+    rebuilding = worker->schedule_work(worker->handle, sizeof message, &message) == LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status PluginInstance::work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
+                                       uint32_t size, const void* data) {
+    if (size != sizeof(WorkerMessage)) return LV2_WORKER_ERR_UNKNOWN;
+    WorkerMessage message;
+    std::memcpy(&message, data, sizeof message);
+    if (message.kind == WorkerMessage::dispose) {
+        delete message.engine;
+        return LV2_WORKER_SUCCESS;
+    }
+    try {
+        std::unique_ptr<ovm::Engine> next = newEngine(message.settings);
+        next->start();
+        message.engine = next.release();
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "Dynamics.lv2: the limiter keeps its look-ahead and release: %s\n", failure.what());
+        message.engine = nullptr;
+    }
+    message.kind = WorkerMessage::built;
+    const LV2_Worker_Status status = respond(handle, sizeof message, &message);
+    if (status != LV2_WORKER_SUCCESS) delete message.engine;
+    return status;
+}
+
+LV2_Worker_Status PluginInstance::workResponse(uint32_t size, const void* data) {
+    if (size != sizeof(WorkerMessage)) return LV2_WORKER_ERR_UNKNOWN;
+    WorkerMessage message;
+    std::memcpy(&message, data, sizeof message);
+    rebuilding = false;
+    built = message.settings;  // also when the build failed: no retry until the controls move
+    if (message.engine == nullptr || !engine) {
+        message.kind = WorkerMessage::dispose;
+        if (message.engine != nullptr) worker->schedule_work(worker->handle, sizeof message, &message);
+        return LV2_WORKER_SUCCESS;
+    }
+    // The new engine holds the ceiling it was built with; later changes are sent from there.
+    for (Control& control : controls)
+        if (layout.ports[control.port].symbol == kCeiling) control.sent = float(message.settings.ceilingDb);
+    ovm::Engine* old = engine.release();
+    engine.reset(message.engine);
+    message.engine = old;
+    message.kind = WorkerMessage::dispose;
+    // The old engine is freed by the worker, not here; should the host refuse the work, it
+    // waits for the instance's end.
+    if (worker->schedule_work(worker->handle, sizeof message, &message) != LV2_WORKER_SUCCESS)
+        retired.emplace_back(old);
+    return LV2_WORKER_SUCCESS;
+}
+
 void PluginInstance::deactivate() {
     engine.reset();
     controls.clear();
+    retired.clear();
 }
 
 void PluginInstance::sendChangedControls() {
@@ -159,6 +227,7 @@ void PluginInstance::run(uint32_t count) {
                 std::fill_n(static_cast<float*>(ports[i]), count, 0.0f);
         return;
     }
+    requestRebuild();
     sendChangedControls();
     for (uint32_t done = 0; done < count;) {
         const int32_t chunk = int32_t(std::min<uint32_t>(count - done, uint32_t(blockSize)));

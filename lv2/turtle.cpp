@@ -13,7 +13,8 @@ constexpr const char* kPrefixes =
     "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
-    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
+    "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
 // A Turtle number literal (a decimal point or an exponent makes it a real, not an integer).
 std::string number(double value) {
@@ -70,7 +71,9 @@ std::string pluginTurtle(const PluginLayout& layout) {
                        " ;\n  lv2:optionalFeature urid:map, opts:options ;\n";
     // A module may allocate when one of its controls changes (a longer window), so only the
     // limiter, whose running control (the ceiling) never makes one, promises real time.
-    if (limiter) text += "  lv2:optionalFeature lv2:hardRTCapable ;\n";
+    // Its look-ahead and release rebuild the engine on the host's worker thread.
+    if (limiter)
+        text += "  lv2:optionalFeature lv2:hardRTCapable, work:schedule ;\n  lv2:extensionData work:interface ;\n";
     text += "  lv2:port ";
     for (std::size_t i = 0; i < layout.ports.size(); ++i)
         text += (i == 0 ? "" : " , ") + portTurtle(layout.ports[i], i);

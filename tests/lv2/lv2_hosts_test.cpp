@@ -252,11 +252,15 @@ TEST(Lv2Hosts, JalvRunsTheLimiterOnAJackServerAndExitsCleanly) {
     const PrivateJackServer jack;
     ASSERT_TRUE(jack.ready()) << "the JACK server " << jack.name << " did not start";
     // jalv reads commands until its input ends, then exits; "monitors" prints the output
-    // controls, among them the latency the running plug-in reports.
-    const Output jalv = host("(sleep 1; echo monitors; sleep 1) | JACK_DEFAULT_SERVER=" + jack.name +
+    // controls, among them the latency the running plug-in reports: 5 ms and the detectors'
+    // 12 samples, then 10 ms and 12 once the look-ahead has been rebuilt on jalv's worker.
+    const Output jalv = host("(sleep 1; echo monitors; echo 'lookahead = 10'; sleep 1; echo monitors; sleep 1) | "
+                             "JACK_DEFAULT_SERVER=" + jack.name +
                              " timeout 20 jalv -n dynamics-limiter urn:dynamics:lv2:limiter");
     EXPECT_EQ(jalv.exitCode, 0) << jalv.err;
-    EXPECT_NE(jalv.out.find("latency = 252"), std::string::npos) << jalv.out;
+    const std::size_t first = jalv.out.find("latency = 252");
+    EXPECT_NE(first, std::string::npos) << jalv.out;
+    EXPECT_NE(jalv.out.find("latency = 492", first), std::string::npos) << jalv.out;
 }
 
 }  // namespace
