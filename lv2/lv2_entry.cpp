@@ -135,7 +135,7 @@ private:
 
 }  // namespace dynamics_lv2
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
     static const dynamics_lv2::Catalogue catalogue;
     return catalogue.descriptor(index);
 }
