@@ -8,6 +8,8 @@
 #   lib/cmake/Dynamics/                         find_package(Dynamics): Dynamics::abi,
 #                                               Dynamics::host, Dynamics::library
 #   lib/pkgconfig/dynamics-host.pc              the host library for pkg-config
+#   lib/lv2/Dynamics.lv2/                       the LV2 plug-ins, with their own copy of
+#                                               Dynamics.ovm and Dynamics.toml
 include(CMakePackageConfigHelpers)
 
 set(MP_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Dynamics)
@@ -26,6 +28,14 @@ if(MP_BUILD_OVM)
   if(OVM_BASH_COMPLETION)
     install(FILES ${OVM_BASH_COMPLETION} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   endif()
+endif()
+if(TARGET dynamics_lv2)
+  # LV2 hosts look in <prefix>/lib/lv2 (Debian's own plug-ins are in /usr/lib/lv2).
+  set(MP_INSTALL_LV2DIR lib/lv2/Dynamics.lv2)
+  install(TARGETS dynamics_lv2 LIBRARY DESTINATION ${MP_INSTALL_LV2DIR})
+  install(FILES ${MP_LV2_BUNDLE}/manifest.ttl ${MP_LV2_BUNDLE}/Dynamics.ttl ${MP_LV2_BUNDLE}/Dynamics.toml
+    DESTINATION ${MP_INSTALL_LV2DIR})
+  install(PROGRAMS ${MP_LV2_BUNDLE}/Dynamics.ovm DESTINATION ${MP_INSTALL_LV2DIR})
 endif()
 
 install(EXPORT DynamicsTargets NAMESPACE Dynamics:: DESTINATION ${MP_INSTALL_CMAKEDIR})

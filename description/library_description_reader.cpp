@@ -28,6 +28,8 @@ PinDescription readPin(const TomlFields& pin) {
     d.unit = pin.optionalString("unit").value_or("");
     d.defaultValue = pin.optionalNumber("default").value_or(0.0);
     d.maxSamples = pin.optionalNumber("max_samples");
+    d.minimum = pin.optionalNumber("minimum");
+    d.maximum = pin.optionalNumber("maximum");
     return d;
 }
 

@@ -325,6 +325,8 @@ private:
             engine.startEvents.push_back(startEventsFor(declared[order[i]]));
         }
         engine.pending.resize(engine.nodes.size());
+        // Blocks then queue their events without allocating (see setValue).
+        for (std::vector<NodeEvent>& events : engine.pending) events.reserve(kReservedEvents);
         for (const Wire& w : wires) {
             Node& to = *engine.nodes[position[w.to]];
             to.connectInput(w.toPin.id, engine.nodes[position[w.from]]->output(w.fromPin.id));
@@ -509,17 +511,50 @@ std::vector<Engine::NodeReport> Engine::nodeStats() const {
     return reports;
 }
 
+namespace {
+
+// Stable and in place: std::stable_sort takes a temporary buffer from the heap, which a block
+// must not, and a block's events are few and mostly in order already.
+void sortByPosition(std::vector<NodeEvent>& events) {
+    for (std::size_t i = 1; i < events.size(); ++i)
+        for (std::size_t j = i; j > 0 && events[j - 1].position > events[j].position; --j)
+            std::swap(events[j - 1], events[j]);
+}
+
+}  // namespace
+
+Engine::ControlPin Engine::controlPin(const PinRef& pin) const {
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        if (nodes[i]->name() != pin.node) continue;
+        const auto* module = dynamic_cast<const ModuleNode*>(nodes[i].get());
+        if (module == nullptr) throw patchError("'" + pin.text() + "': '" + pin.node + "' is not a module");
+        const int id = module->description().pinId(pin.pin);
+        if (id < 0 || module->description().pins[std::size_t(id)].audio ||
+            module->description().pins[std::size_t(id)].output)
+            throw patchError("'" + pin.text() + "' is not a control input of module '" +
+                             module->description().id + "'");
+        return {i, id};
+    }
+    throw patchError("'" + pin.text() + "': unknown node '" + pin.node + "'");
+}
+
+void Engine::setValue(ControlPin pin, float value) {
+    const int32_t position = 0;
+    pending[pin.node].push_back({position, mp::kEventPinValue, pin.pinId, value});
+}
+
 void Engine::processBlock(int32_t count) {
-    if (now == 0)
-        for (std::size_t i = 0; i < nodes.size(); ++i) pending[i] = startEvents[i];
+    if (!started)
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            pending[i].insert(pending[i].begin(), startEvents[i].begin(), startEvents[i].end());
+    started = true;
     for (; nextScheduled < schedule.size() && schedule[nextScheduled].sample < now + count; ++nextScheduled) {
         const ScheduledValue& s = schedule[nextScheduled];
         pending[s.node].push_back(
             {int32_t(std::max(0LL, s.sample - now)), mp::kEventPinValue, s.pinId, s.value});
     }
     for (std::size_t i = 0; i < nodes.size(); ++i) {
-        std::stable_sort(pending[i].begin(), pending[i].end(),
-                         [](const NodeEvent& a, const NodeEvent& b) { return a.position < b.position; });
+        sortByPosition(pending[i]);
         changes.clear();
         nodes[i]->process(count, pending[i], changes);
         pending[i].clear();

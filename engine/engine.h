@@ -54,7 +54,27 @@ public:
     // Fill before processBlock.
     float* inputChannel(int32_t index);
     void processBlock(int32_t count);
+    // Delivers what the first block would start with (each module's values and the
+    // announcement of its outputs, each input's streaming) in a block of no samples, so that
+    // the modules take the memory their values need now: a real-time caller starts the engine
+    // before its first block. The output is the same with or without it.
+    void start() { processBlock(0); }
     const float* outputChannel(int32_t index) const;
+
+    // A module's control pin, resolved once so that a value can be sent to it while blocks
+    // run (setValue) without looking names up.
+    struct ControlPin {
+        std::size_t node;
+        int32_t pinId;
+    };
+    // Throws ovm::Error (patch class) when the node is not a module or the pin not one of
+    // its control inputs.
+    ControlPin controlPin(const PinRef& pin) const;
+    // Sends the value to the pin at the start of the next block, after that block's other
+    // events at position 0. Allocates nothing while fewer than kReservedEvents events wait
+    // for the node, so a real-time caller may use it between blocks.
+    void setValue(ControlPin pin, float value);
+    static constexpr std::size_t kReservedEvents = 64;
     // The buffer of any node's audio output, e.g. a gain signal to plot; null when absent.
     const float* tap(const PinRef& pin) const;
     // By how many samples the output lags the input: the longest path from the input to
@@ -101,6 +121,7 @@ private:
     std::vector<StreamingChange> changes;
     std::vector<std::string> notes;
     long long now = 0;
+    bool started = false;
     long long latency = 0;
     int32_t inputCount = 0;
     int32_t outputCount = 0;

@@ -17,6 +17,10 @@ struct PinDescription {
     // For a time pin ("ms"): the longest time the module honours, in samples; it cuts longer
     // times to it. Absent when there is no such limit.
     std::optional<double> maxSamples;
+    // For a control pin: the range a host offers for it (a slider's ends). The module takes
+    // values outside it as well; absent when the description gives none.
+    std::optional<double> minimum = std::nullopt;
+    std::optional<double> maximum = std::nullopt;
 };
 
 struct ModuleDescription {

@@ -36,7 +36,9 @@ struct StreamingReport {
 // for inspection but never destroy it, and it must outlive the objects attached to it.
 class ModuleHost : public mp::IMpHost {
 public:
-    ModuleHost() = default;
+    // Room for the streaming reports of a block or two, so that a module reporting from
+    // inside process() does not make its host allocate there.
+    ModuleHost() { reports.reserve(16); }
     ModuleHost(const ModuleHost&) = delete;
     ModuleHost& operator=(const ModuleHost&) = delete;
     // After the host interface's slots, so the binding table is unchanged.

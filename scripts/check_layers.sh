@@ -21,6 +21,7 @@ declare -A allowed=(
   [ovm/core]="abi host engine description"
   [ovm/cli]="abi host engine description ovm/core validate"
   [examples]="abi host"
+  [lv2]="abi host engine description ovm/core"
 )
 
 status=0

@@ -8,7 +8,8 @@ packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-de
           groff-base  # the manual page's test renders it
           libsoxr-dev  # ovm run resamples to a patch's fixed rate
           sox  # the tests read ovm's output with an independent reader
-          dpkg-dev file)  # the last two: `cpack -G DEB` finds the package's dependencies with them
+          dpkg-dev file  # these two: `cpack -G DEB` finds the package's dependencies with them
+          lv2-dev lilv-utils jalv jackd2)  # the LV2 plug-ins' SDK and the hosts their tests use
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a fresh prefix and uses it as someone else would: builds the host
 # in this folder once with find_package(Dynamics) and once with pkg-config alone, runs both,
-# and runs the installed ovm on its default library. Nothing but the prefix is looked at.
+# runs the installed ovm on its default library and the installed LV2 limiter. Nothing but
+# the prefix is looked at.
 #
 #   check_installed_tree.sh BUILD_DIR GENERATOR CXX_COMPILER "CXX_FLAGS"
 set -euo pipefail
@@ -37,3 +38,10 @@ grep -q "^$prefix/lib[^ ]*/dynamics/Dynamics.ovm " <<<"$listing"
 echo "== ovm's bash completion and manual page"
 test -s "$prefix/share/bash-completion/completions/ovm"
 [ ! -f "$build/share/man/man1/ovm.1" ] || test -s "$prefix/share/man/man1/ovm.1"
+
+# A sanitized plug-in would need the sanitizer's runtime preloaded into the host; the build's
+# own bundle is run that way by tests/lv2.
+if [ -z "$flags" ] && command -v lv2bench >/dev/null; then
+  echo "== installed LV2 bundle, on its own copy of the library"
+  LV2_PATH="$prefix/lib/lv2" lv2bench -n 4800 urn:dynamics:lv2:limiter | grep -q "urn:dynamics:lv2:limiter"
+fi

@@ -240,4 +240,27 @@ TEST(Engine, LatencyIsTheLongestPathFromInputToOutput) {
     }
 }
 
+// A value sent between blocks (as a plug-in sends a control's change) reaches the module at
+// the start of the next block: HardKnee's gain is 0 / x under the default threshold of 0,
+// and threshold / x above the new one from there on. Only module control pins take values.
+TEST(Engine, ValueSentBetweenBlocksActsFromTheNextBlock) {
+    ovm::Patch patch = patchOf({node("k", "module")}, {"input.1 -> k.input", "k.output -> output.1"});
+    patch.nodes[0].module = "Orin Hard Knee";
+    ovm::Engine engine(patch, testing_support::dynamicsDescription(), testing_support::dynamicsFactory(),
+                       configWith());
+    const ovm::Engine::ControlPin threshold = engine.controlPin({"k", "threshold"});
+    engine.start();
+    for (int start = 0; start < 16; start += 4) {
+        if (start == 8) engine.setValue(threshold, 0.25f);
+        for (int i = 0; i < 4; ++i) engine.inputChannel(0)[i] = 0.0625f * float(start + i + 1);
+        engine.processBlock(4);
+        for (int i = 0; i < 4; ++i) {
+            const float x = 0.0625f * float(start + i + 1);
+            EXPECT_EQ(engine.outputChannel(0)[i], start < 8 ? 0.0f : x > 0.25f ? 0.25f / x : 1.0f) << start + i;
+        }
+    }
+    for (const char* notControl : {"k.input", "k.output", "input.1", "nothere.threshold"})
+        EXPECT_THROW(engine.controlPin(ovm::parsePinRef(notControl)), ovm::Error) << notControl;
+}
+
 }  // namespace
