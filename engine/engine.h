@@ -57,6 +57,21 @@ public:
     const float* outputChannel(int32_t index) const;
     // The buffer of any node's audio output, e.g. a gain signal to plot; null when absent.
     const float* tap(const PinRef& pin) const;
+
+    // A module's control input, found by name, for values set while the engine runs.
+    struct ControlPin {
+        std::size_t node;  // in the engine's order
+        int32_t pinId;
+        std::string unit;  // the pin's, for toPinValue
+    };
+    // Throws ovm::Error (patch class) saying why the pin cannot take a value: no such node,
+    // not a module, no such pin, or an audio pin.
+    ControlPin controlPin(const PinRef& pin) const;
+    // Sets a control pin at the start of the next block. Allocates nothing and takes no lock
+    // for up to kQueuedValuesPerBlock values per block, so a real-time thread may call it;
+    // more values wait for the blocks after.
+    static constexpr std::size_t kQueuedValuesPerBlock = 32;
+    bool setValue(const ControlPin& pin, float value);
     // By how many samples the output lags the input: the longest path from the input to
     // the output, adding the latency of each node on it (a delay's length), with the values
     // in force at the start of the run.
@@ -94,7 +109,7 @@ private:
     InputNode* input = nullptr;
     OutputNode* output = nullptr;
     std::vector<Edge> edges;
-    std::vector<std::vector<NodeEvent>> pending;      // per node, for the current block
+    std::vector<std::vector<NodeEvent>> pending;      // per node, for the current block (reserved)
     std::vector<std::vector<NodeEvent>> startEvents;  // per node, for the first block
     std::vector<ScheduledValue> schedule;             // ascending sample
     std::size_t nextScheduled = 0;

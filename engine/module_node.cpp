@@ -22,7 +22,9 @@ ModuleNode::ModuleNode(std::string name, mp::IMpFactory2& factory, const ModuleD
             instance.setBuffer(id, silence.data());
         }
     }
-    eventList.reserve(64);
+    // Room enough that a block's events and reports need no allocation.
+    eventList.reserve(64 + 2 * description.pins.size());
+    instance.host().reserveStreamingReports(4 * description.pins.size() + 4);
     instance.open();
 }
 
@@ -59,7 +61,8 @@ void ModuleNode::process(int32_t count, const std::vector<NodeEvent>& events,
 // Reports become changes for the engine; a static output's value is read where it turned
 // static, so that the rest of the block and later skipped blocks can hold it.
 void ModuleNode::collectChanges(int32_t count, std::vector<StreamingChange>& changes) {
-    for (const host::StreamingReport& report : instance.host().takeStreamingReports()) {
+    // Read, then cleared rather than taken: the reports' buffer stays for the next block.
+    for (const host::StreamingReport& report : instance.host().streamingReports()) {
         auto state = outputStates.find(report.pinId);
         if (state == outputStates.end()) continue;  // not an audio output: ignore
         const int32_t position = std::clamp(report.position, 0, std::max(count - 1, 0));
@@ -70,6 +73,7 @@ void ModuleNode::collectChanges(int32_t count, std::vector<StreamingChange>& cha
             state->second.valueKnown = false;
         }
     }
+    instance.host().clearStreamingReports();
     for (auto& [pin, state] : outputStates) {
         if (state.streaming || state.valueKnown || state.staticFrom >= count) continue;
         state.staticValue = outputBuffer(pin)[state.staticFrom];

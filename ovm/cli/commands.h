@@ -11,6 +11,7 @@ void addInfoCommand(CLI::App& app);
 void addRunCommand(CLI::App& app);
 void addDemoCommand(CLI::App& app);
 void addValidateCommand(CLI::App& app);
+void addLiveCommand(CLI::App& app);
 
 // The library used when a command names none: the Dynamics.ovm that ovm ships with.
 std::string defaultLibraryPath();
