@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libebur128-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox faust
+          jackd2 libjack-jackd2-dev  # ovm live's JACK client, and the private dummy server of its tests
           dpkg-dev file)  # the last two: `cpack -G DEB` finds the package's dependencies with them
 
 missing=()

@@ -342,6 +342,8 @@ void Session::followServer() {
             throw inputError("the JACK server changed its rate to " + std::to_string(int(rate)) +
                              " Hz; the input file is at " + std::to_string(int(latest.sampleRate)) + " Hz");
         waiting = build(size, rate);
+        display.clear();
+        std::fprintf(stderr, "ovm: the server now runs %d frames at %g Hz: the patch is built anew for it\n", size, rate);
     }
     if (waiting) {
         const long long delay = waiting->latency;

@@ -210,21 +210,32 @@ TEST_F(Live, OutputEqualsOvmRunBitForBitAndACommandTakesEffectAtABlockBoundary) 
         << "the live output is not ovm run with the value set at frame " << block;
 }
 
-TEST_F(Live, SigtermStopsTheClientAndLeavesNoneBehind) {
+TEST_F(Live, NewBufferSizesGetANewGraphAndSigtermLeavesNoClientBehind) {
     const std::string folder = freshFolder("live_sigterm");
-    BackgroundOvm ovm({"live", kLimiter, "--server", server->name(), "--name", "ovmterm", "--no-connect"},
-                      folder + "/err.txt");
+    const std::string errPath = folder + "/err.txt";
+    BackgroundOvm ovm(
+        {"live", kLimiter, "--server", server->name(), "--name", "ovmterm", "--no-connect", "--check-realtime"},
+        errPath);
     jack_client_t* observer = server->openClient("observer");
     ASSERT_NE(observer, nullptr);
     const auto present = [&] { return jack_port_by_name(observer, "ovmterm:out_1") != nullptr; };
-    ASSERT_TRUE(waitFor(present)) << readText(folder + "/err.txt");
+    ASSERT_TRUE(waitFor(present)) << readText(errPath);
+    for (const int frames : {256, kPeriod}) {
+        ASSERT_EQ(jack_set_buffer_size(observer, jack_nframes_t(frames)), 0);
+        const std::string line = "the server now runs " + std::to_string(frames) + " frames";
+        EXPECT_TRUE(waitFor([&] { return readText(errPath).find(line) != std::string::npos; })) << readText(errPath);
+    }
     kill(ovm.pid(), SIGTERM);
-    EXPECT_EQ(ovm.wait(), 0) << readText(folder + "/err.txt");
+    EXPECT_EQ(ovm.wait(), 0) << readText(errPath);
     EXPECT_FALSE(present());
     char* uuid = jack_get_uuid_for_client_name(observer, "ovmterm");
     EXPECT_EQ(uuid, nullptr) << "the client outlived ovm";
     jack_free(uuid);
     jack_client_close(observer);
+#if LIVE_COUNTS_REALTIME_CALLS
+    EXPECT_NE(readText(errPath).find(" callbacks, 0 allocations, 0 frees, 0 locks"), std::string::npos)
+        << readText(errPath);
+#endif
 }
 
 TEST_F(Live, AServerThatIsMissingOrShutsDownEndsTheRunWithStatus8) {
