@@ -24,6 +24,7 @@ struct LiveGraph {
     // delayed by the patch's latency, so that bypass changes the sound and not its timing.
     std::vector<std::vector<float>> dryDelay;
     std::size_t dryAt = 0;
+    long long framesRun = 0;  // by the audio thread
 };
 
 }  // namespace ovm::live

@@ -118,8 +118,12 @@ void LiveProcessor::measure(int32_t count) {
         measuring.inputPeak = peak(current->engine->inputChannel(c), measuring.inputPeak);
     for (int32_t c = 0; c < engine.outputChannels(); ++c)
         measuring.outputPeak = peak(engine.outputChannel(c), measuring.outputPeak);
+    // Until the delayed audio arrives, a gain signal still ramping up from its start (a
+    // smoother's cleared history) reduces nothing: it counts from then on.
     if (current->gain != nullptr)
-        for (int32_t i = 0; i < count; ++i) measuring.deepestGain = std::min(measuring.deepestGain, current->gain[i]);
+        for (auto i = int32_t(std::clamp<long long>(current->latency - current->framesRun, 0, count)); i < count; ++i)
+            measuring.deepestGain = std::min(measuring.deepestGain, current->gain[i]);
+    current->framesRun += count;
     measuring.frames += uint32_t(count);
 }
 

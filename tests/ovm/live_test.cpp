@@ -210,7 +210,7 @@ TEST_F(Live, OutputEqualsOvmRunBitForBitAndACommandTakesEffectAtABlockBoundary) 
         << "the live output is not ovm run with the value set at frame " << block;
 }
 
-TEST_F(Live, NewBufferSizesGetANewGraphAndSigtermLeavesNoClientBehind) {
+TEST_F(Live, PortsCarryTheLatencyNewBufferSizesGetANewGraphAndSigtermLeavesNoClient) {
     const std::string folder = freshFolder("live_sigterm");
     const std::string errPath = folder + "/err.txt";
     BackgroundOvm ovm(
@@ -220,6 +220,13 @@ TEST_F(Live, NewBufferSizesGetANewGraphAndSigtermLeavesNoClientBehind) {
     ASSERT_NE(observer, nullptr);
     const auto present = [&] { return jack_port_by_name(observer, "ovmterm:out_1") != nullptr; };
     ASSERT_TRUE(waitFor(present)) << readText(errPath);
+    // What reaches in_1 leaves out_1 (connected to nothing) delayed by the patch's 5.25 ms.
+    const auto inputLatency = [&] {
+        jack_latency_range_t range{};
+        jack_port_get_latency_range(jack_port_by_name(observer, "ovmterm:in_1"), JackPlaybackLatency, &range);
+        return range.min == 252 && range.max == 252;
+    };
+    EXPECT_TRUE(waitFor(inputLatency, 3)) << "the patch's latency is not on the ports";
     for (const int frames : {256, kPeriod}) {
         ASSERT_EQ(jack_set_buffer_size(observer, jack_nframes_t(frames)), 0);
         const std::string line = "the server now runs " + std::to_string(frames) + " frames";
