@@ -33,6 +33,7 @@ struct MeterFrame {
 struct FileInput {
     std::vector<float> frames;
     int32_t channels = 0;
+    double sampleRate = 0;
     bool loop = false;
     long long length() const { return channels > 0 ? (long long)(frames.size() / std::size_t(channels)) : 0; }
 };

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -53,6 +53,7 @@ FileInput readFileInput(const std::string& path, bool loop) {
     AudioReader reader(path);
     FileInput input;
     input.channels = reader.channels();
+    input.sampleRate = reader.sampleRate();
     input.loop = loop;
     const auto longest = (long long)(kLongestInputSeconds * reader.sampleRate());
     std::vector<float> block(std::size_t(4096 * input.channels));
@@ -170,9 +171,10 @@ Session::Session(const LiveOptions& options)
       display(isatty(STDERR_FILENO) != 0, o.jsonMeters) {
     news.bufferSize = uint32_t(client.bufferSize());
     news.sampleRate = uint32_t(client.sampleRate());
-    if (file && AudioReader(*o.inputPath).sampleRate() != client.sampleRate())
-        throw inputError("input '" + *o.inputPath + "' is at " + std::to_string(int(AudioReader(*o.inputPath).sampleRate())) +
-                         " Hz, the JACK server at " + std::to_string(int(client.sampleRate())) + " Hz");
+    if (file && file->sampleRate != client.sampleRate())
+        throw inputError("input '" + *o.inputPath + "' is at " + std::to_string(int(file->sampleRate)) +
+                         " Hz, the JACK server at " + std::to_string(int(client.sampleRate())) +
+                         " Hz (convert it first, e.g. with sox)");
     processor = std::make_unique<LiveProcessor>(build(client.bufferSize(), client.sampleRate()), file ? &*file : nullptr);
     latency = processor->latestGraph().latency;
     for (const std::string& warning : processor->latestGraph().engine->warnings()) warn(warning);
@@ -338,9 +340,9 @@ void Session::followServer() {
     const double rate = news.sampleRate.load();
     const LiveGraph& latest = waiting ? *waiting : processor->latestGraph();
     if (std::min(size, kMaxBlockSize) != latest.blockSize || rate != latest.sampleRate) {
-        if (file && rate != processor->latestGraph().sampleRate)
+        if (file && rate != file->sampleRate)
             throw inputError("the JACK server changed its rate to " + std::to_string(int(rate)) +
-                             " Hz; the input file is at " + std::to_string(int(latest.sampleRate)) + " Hz");
+                             " Hz; the input file is at " + std::to_string(int(file->sampleRate)) + " Hz");
         waiting = build(size, rate);
         display.clear();
         std::fprintf(stderr, "ovm: the server now runs %d frames at %g Hz: the patch is built anew for it\n", size, rate);
