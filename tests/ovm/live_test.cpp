@@ -114,7 +114,8 @@ private:
 };
 
 // Two channels of noise whose level swells from quiet to 3 dB over full scale and back, so
-// that the limiter both rests and works.
+// that the limiter both rests and works, with a gap of digital silence every 1536 frames, so
+// that the patch's streams stop and start again (and its delays keep many changes due).
 std::vector<std::vector<float>> testSignal(std::size_t frames) {
     std::vector<std::vector<float>> channels(2, std::vector<float>(frames));
     uint32_t state = 12345;
@@ -122,7 +123,8 @@ std::vector<std::vector<float>> testSignal(std::size_t frames) {
         for (auto& channel : channels) {
             state = state * 1664525u + 1013904223u;
             const float noise = float(state >> 8) / float(1 << 23) * 2.0f - 1.0f;
-            channel[i] = noise * float(0.05 + 1.36 * std::sin(M_PI * double(i) / double(frames)));
+            const bool gap = i % 1536 >= 1408;
+            channel[i] = gap ? 0.0f : noise * float(0.05 + 1.36 * std::sin(M_PI * double(i) / double(frames)));
         }
     return channels;
 }
