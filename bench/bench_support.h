@@ -4,9 +4,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "host/module_library.h"
+
+namespace ovm {
+class Engine;
+struct Patch;
+}  // namespace ovm
 
 namespace bench {
 
@@ -39,12 +45,16 @@ private:
 // the counters read -1.
 void countRealtimeCalls(benchmark::State& state, const std::function<void()>& call);
 
+// An engine for the patch over the built Dynamics.ovm, two input channels at kSampleRate.
+std::unique_ptr<ovm::Engine> stereoEngine(const ovm::Patch& patch, int32_t block);
+
 // Registration of each group of benchmarks.
 void registerModuleBenchmarks();
 void registerLimitBenchmarks();
 void registerFrameworkBenchmarks();
 void registerKernelBenchmarks();
 void registerLimiterBenchmarks();
+void registerLiveBenchmarks();
 void registerPeerBenchmarks();  // none where Faust is not installed
 
 }  // namespace bench

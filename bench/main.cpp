@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
     bench::registerFrameworkBenchmarks();
     bench::registerKernelBenchmarks();
     bench::registerLimiterBenchmarks();
+    bench::registerLiveBenchmarks();
     bench::registerPeerBenchmarks();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -144,6 +144,24 @@ def limiter_rows(f, spreads):
     return rows
 
 
+def live_rows(f, spreads):
+    """ovm live's audio callback on the true-peak limiter by block: its time per callback and
+    as a share of the block period at 48 kHz, beside the engine alone at the same block."""
+    rows = []
+    for block in (64, 256):
+        name = f"live-callback/{block}"
+        ns = f.ns(name)
+        cv = spreads.get(name, {}).get("items_per_second")
+        period_us = block / 48000 * 1e6
+        engine = f.ns(f"limiter/{block}")
+        rows.append([str(block), f"{period_us:.0f}", f"{ns * block / 1000:.2f}" if ns else "–",
+                     f"{ns * block / 1000 / period_us * 100:.3f} %" if ns else "–",
+                     f"±{cv * 100:.0f} %" if cv is not None else "–",
+                     f"{ns / engine:.2f}x" if ns and engine else "–",
+                     f"{f.counter(name, 'allocations'):.0f}" if f.counter(name, "allocations") is not None else "–"])
+    return rows
+
+
 def verdict(value, bound):
     return "–" if value is None else ("met" if value <= bound else "not met")
 
@@ -279,6 +297,17 @@ length. Spread: the coefficient of variation over the interleaved repetitions. D
 what the true-peak limiter costs more per frame, as a multiple of the whole sample-peak chain.
 
 {table(limiter_rows(f, spreads), ["limiter", "block", "ns per frame", "spread", "real-time factor", "detectors against the rest"])}
+
+## ovm live's audio callback (the true-peak limiter, 48 kHz, stereo)
+
+What the JACK process callback runs (`LiveProcessor::process`: queued events, the inputs
+into the engine, the engine's block, meters, the outputs or the bypass path), timed around
+the call without a server, on the demo programme. Share: its time as a part of the block
+period, the time the server allows a cycle. Against the engine: the callback's time over
+`Engine::processBlock` alone at the same block (`limiter/N` above). Allocations: heap and
+lock calls inside 100 callbacks.
+
+{table(live_rows(f, spreads), ["block", "period (µs)", "callback (µs)", "share of the period", "spread", "against the engine", "allocations"])}
 
 ## Targets
 

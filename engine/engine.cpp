@@ -325,8 +325,10 @@ private:
             engine.startEvents.push_back(startEventsFor(declared[order[i]]));
         }
         engine.pending.resize(engine.nodes.size());
-        // Blocks then queue their events without allocating (see setValue).
-        for (std::vector<NodeEvent>& events : engine.pending) events.reserve(kReservedEvents);
+        // Room for a block's events, so that processBlock need not allocate: the start
+        // values, scheduled and live values, and streaming changes from upstream.
+        for (std::size_t i = 0; i < engine.pending.size(); ++i)
+            engine.pending[i].reserve(engine.startEvents[i].size() + 2 * kQueuedValuesPerBlock + 64);
         for (const Wire& w : wires) {
             Node& to = *engine.nodes[position[w.to]];
             to.connectInput(w.toPin.id, engine.nodes[position[w.from]]->output(w.fromPin.id));
@@ -511,39 +513,45 @@ std::vector<Engine::NodeReport> Engine::nodeStats() const {
     return reports;
 }
 
-namespace {
-
-// Stable and in place: std::stable_sort takes a temporary buffer from the heap, which a block
-// must not, and a block's events are few and mostly in order already.
-void sortByPosition(std::vector<NodeEvent>& events) {
-    for (std::size_t i = 1; i < events.size(); ++i)
-        for (std::size_t j = i; j > 0 && events[j - 1].position > events[j].position; --j)
-            std::swap(events[j - 1], events[j]);
-}
-
-}  // namespace
-
 Engine::ControlPin Engine::controlPin(const PinRef& pin) const {
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         if (nodes[i]->name() != pin.node) continue;
         const auto* module = dynamic_cast<const ModuleNode*>(nodes[i].get());
-        if (module == nullptr) throw patchError("'" + pin.text() + "': '" + pin.node + "' is not a module");
-        const int id = module->description().pinId(pin.pin);
-        if (id < 0 || module->description().pins[std::size_t(id)].audio ||
-            module->description().pins[std::size_t(id)].output)
-            throw patchError("'" + pin.text() + "' is not a control input of module '" +
-                             module->description().id + "'");
-        return {i, id};
+        if (module == nullptr) throw patchError("'" + pin.text() + "': only module control pins take values");
+        const ModuleDescription& description = module->description();
+        const int id = description.pinId(pin.pin);
+        if (id < 0) throw patchError("module '" + description.id + "' has no pin '" + pin.pin + "'");
+        const PinDescription& found = description.pins[std::size_t(id)];
+        if (found.audio || found.output) throw patchError("'" + pin.text() + "' is not a control pin");
+        return {i, id, found.unit};
     }
-    throw patchError("'" + pin.text() + "': unknown node '" + pin.node + "'");
+    throw patchError("'" + pin.text() + "': the patch has no node '" + pin.node + "'");
 }
 
-void Engine::setValue(ControlPin pin, float value) {
-    const int32_t position = 0;
-    pending[pin.node].push_back({position, mp::kEventPinValue, pin.pinId, value});
+bool Engine::setValue(const ControlPin& pin, float value) {
+    std::vector<NodeEvent>& events = pending[pin.node];
+    if (events.size() == events.capacity()) return false;
+    events.push_back({0, mp::kEventPinValue, pin.pinId, value});
+    return true;
 }
+
+namespace {
+
+// Stable, in place and without a buffer (std::stable_sort allocates one): a block holds a few
+// events, mostly in order already.
+void sortByPosition(std::vector<NodeEvent>& events) {
+    for (auto at = events.begin(); at != events.end(); ++at) {
+        const auto after = std::upper_bound(events.begin(), at, *at, [](const NodeEvent& a, const NodeEvent& b) {
+            return a.position < b.position;
+        });
+        std::rotate(after, at, at + 1);
+    }
+}
+
+}  // namespace
 
 void Engine::processBlock(int32_t count) {
+    // Values set before the first block come after the start values, so they win.
     if (!started)
         for (std::size_t i = 0; i < nodes.size(); ++i)
             pending[i].insert(pending[i].begin(), startEvents[i].begin(), startEvents[i].end());

@@ -61,22 +61,24 @@ public:
     void start() { processBlock(0); }
     const float* outputChannel(int32_t index) const;
 
-    // A module's control pin, resolved once so that a value can be sent to it while blocks
-    // run (setValue) without looking names up.
-    struct ControlPin {
-        std::size_t node;
-        int32_t pinId;
-    };
-    // Throws ovm::Error (patch class) when the node is not a module or the pin not one of
-    // its control inputs.
-    ControlPin controlPin(const PinRef& pin) const;
-    // Sends the value to the pin at the start of the next block, after that block's other
-    // events at position 0. Allocates nothing while fewer than kReservedEvents events wait
-    // for the node, so a real-time caller may use it between blocks.
-    void setValue(ControlPin pin, float value);
-    static constexpr std::size_t kReservedEvents = 64;
     // The buffer of any node's audio output, e.g. a gain signal to plot; null when absent.
     const float* tap(const PinRef& pin) const;
+
+    // A module's control input, found by name once, for values set while blocks run.
+    struct ControlPin {
+        std::size_t node;  // in the engine's order
+        int32_t pinId;
+        std::string unit;  // the pin's, for toPinValue
+    };
+    // Throws ovm::Error (patch class) saying why the pin cannot take a value: no such node,
+    // not a module, no such pin, or an audio pin.
+    ControlPin controlPin(const PinRef& pin) const;
+    // Sets a control pin at the start of the next block, after that block's other events at
+    // position 0. Allocates nothing and takes no lock for up to kQueuedValuesPerBlock values
+    // per block, so a real-time thread may call it between blocks; false when the block has
+    // no room left, and the caller keeps the value for the blocks after.
+    static constexpr std::size_t kQueuedValuesPerBlock = 32;
+    bool setValue(const ControlPin& pin, float value);
     // By how many samples the output lags the input: the longest path from the input to
     // the output, adding the latency of each node on it (a delay's length), with the values
     // in force at the start of the run.
@@ -114,7 +116,7 @@ private:
     InputNode* input = nullptr;
     OutputNode* output = nullptr;
     std::vector<Edge> edges;
-    std::vector<std::vector<NodeEvent>> pending;      // per node, for the current block
+    std::vector<std::vector<NodeEvent>> pending;      // per node, for the current block (reserved)
     std::vector<std::vector<NodeEvent>> startEvents;  // per node, for the first block
     std::vector<ScheduledValue> schedule;             // ascending sample
     std::size_t nextScheduled = 0;

@@ -17,6 +17,8 @@ enum class ExitCode : int {
     patch = 5,    // patch file or a value in it is wrong
     output = 6,   // output cannot be written
     check = 7,    // a promise the run checks did not hold (the demo's limiter ceiling)
+    server = 8,   // the audio server is not running, refused the client or a connection, or shut down
+    xrun = 9,     // the audio server missed a deadline, and the run was to stop on one
 };
 
 // A failure with a message meant for the user and the exit status of its class. Long names

@@ -102,6 +102,7 @@ DelayNode::DelayNode(std::string name, int32_t blockSize, long long length)
       input(silence.data()),
       ring(std::size_t(length), 0.0f) {
     addOutput(out);
+    dueChanges.reserve(256);
 }
 
 void DelayNode::process(int32_t count, const std::vector<NodeEvent>& events,
@@ -112,13 +113,16 @@ void DelayNode::process(int32_t count, const std::vector<NodeEvent>& events,
         changes.push_back({0, out, false});
         started = true;
     }
+    // The changes already passed on go before new ones take their room.
+    if (dueHead > 0 && dueHead * 2 >= dueChanges.size()) {
+        dueChanges.erase(dueChanges.begin(), dueChanges.begin() + std::ptrdiff_t(dueHead));
+        dueHead = 0;
+    }
     for (const NodeEvent& event : events)
         if (event.type == mp::kEventStreamingOn || event.type == mp::kEventStreamingOff)
             dueChanges.push_back({now + event.position + length, event.type == mp::kEventStreamingOn});
-    while (!dueChanges.empty() && dueChanges.front().at < now + count) {
-        changes.push_back({int32_t(dueChanges.front().at - now), out, dueChanges.front().streaming});
-        dueChanges.pop_front();
-    }
+    for (; dueHead < dueChanges.size() && dueChanges[dueHead].at < now + count; ++dueHead)
+        changes.push_back({int32_t(dueChanges[dueHead].at - now), out, dueChanges[dueHead].streaming});
     float* y = outputBuffer(out);
     if (ring.empty()) {
         std::copy_n(input, count, y);

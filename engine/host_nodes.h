@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <vector>
 
 #include "engine/node.h"
@@ -103,7 +102,11 @@ private:
     std::vector<float> ring;
     std::size_t writeIndex = 0;
     long long now = 0;  // absolute sample at the start of the block
-    std::deque<Due> dueChanges;
+    // Streaming changes still inside the delay, in order, from dueHead on. A vector with room
+    // reserved, emptied and compacted in place, rather than a deque, which allocates and frees
+    // a chunk every few changes: a real-time caller's blocks should allocate nothing.
+    std::vector<Due> dueChanges;
+    std::size_t dueHead = 0;
     bool started = false;
 };
 

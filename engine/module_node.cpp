@@ -22,7 +22,9 @@ ModuleNode::ModuleNode(std::string name, mp::IMpFactory2& factory, const ModuleD
             instance.setBuffer(id, silence.data());
         }
     }
-    eventList.reserve(64);
+    // Room enough that a block's events and reports need no allocation.
+    eventList.reserve(64 + 2 * description.pins.size());
+    instance.host().reserveStreamingReports(4 * description.pins.size() + 4);
     instance.open();
 }
 
@@ -59,7 +61,7 @@ void ModuleNode::process(int32_t count, const std::vector<NodeEvent>& events,
 // Reports become changes for the engine; a static output's value is read where it turned
 // static, so that the rest of the block and later skipped blocks can hold it.
 void ModuleNode::collectChanges(int32_t count, std::vector<StreamingChange>& changes) {
-    // Read in place and cleared after, keeping the storage: a block allocates nothing.
+    // Read, then cleared rather than taken: the reports' buffer stays for the next block.
     for (const host::StreamingReport& report : instance.host().streamingReports()) {
         auto state = outputStates.find(report.pinId);
         if (state == outputStates.end()) continue;  // not an audio output: ignore

@@ -60,6 +60,9 @@ public:
     std::vector<StreamingReport> takeStreamingReports();
     const std::vector<StreamingReport>& streamingReports() const { return reports; }
     void clearStreamingReports() { reports.clear(); }
+    // Room for this many reports, so that a real-time caller that reads and clears them
+    // allocates nothing.
+    void reserveStreamingReports(std::size_t count) { reports.reserve(count); }
     // How many times the objects asked to sleep.
     int32_t sleepRequestCount() const { return sleepRequests; }
 

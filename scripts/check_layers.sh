@@ -19,7 +19,8 @@ declare -A allowed=(
   [description]="abi host engine"
   [validate]="abi host engine description"
   [ovm/core]="abi host engine description"
-  [ovm/cli]="abi host engine description ovm/core validate"
+  [ovm/live]="abi host engine description ovm/core"
+  [ovm/cli]="abi host engine description ovm/core ovm/live validate"
   [examples]="abi host"
   [lv2]="abi host engine description ovm/core"
 )

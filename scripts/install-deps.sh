@@ -9,7 +9,8 @@ packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-de
           libsoxr-dev  # ovm run resamples to a patch's fixed rate
           sox  # the tests read ovm's output with an independent reader
           dpkg-dev file  # these two: `cpack -G DEB` finds the package's dependencies with them
-          lv2-dev lilv-utils jalv jackd2)  # the LV2 plug-ins' SDK and the hosts their tests use
+          lv2-dev lilv-utils jalv  # the LV2 plug-ins' SDK and the hosts their tests use
+          jackd2 libjack-jackd2-dev)  # ovm live's JACK client, and the private dummy server of the tests
 
 missing=()
 for package in "${packages[@]}"; do

@@ -11,6 +11,7 @@ void addInfoCommand(CLI::App& app);
 void addRunCommand(CLI::App& app);
 void addDemoCommand(CLI::App& app);
 void addValidateCommand(CLI::App& app);
+void addLiveCommand(CLI::App& app);
 
 // --version: ovm's version, the compiler that built it and the bundled library's build text.
 void addVersionFlag(CLI::App& app);

@@ -34,12 +34,14 @@ int main(int argc, char** argv) {
     ovm::cli::addVersionFlag(app);
     app.footer(
         "Exit status: 0 success, 1 internal error, 2 usage, 3 input audio, 4 module library,\n"
-        "5 patch, 6 output, 7 a checked promise failed. 'ovm COMMAND --help' tells more.\n");
+        "5 patch, 6 output, 7 a checked promise failed, 8 audio server, 9 xrun.\n"
+        "'ovm COMMAND --help' tells more.\n");
     ovm::cli::addListCommand(app);
     ovm::cli::addInfoCommand(app);
     ovm::cli::addRunCommand(app);
     ovm::cli::addDemoCommand(app);
     ovm::cli::addValidateCommand(app);
+    ovm::cli::addLiveCommand(app);
     ovm::cli::addBashCompletionFlag(app);
     if (const auto command = unknownCommand(app, argc, argv)) {
         const std::string message = "unknown command '" + *command + "' (the commands are " +

@@ -21,6 +21,7 @@
 #include "ovm/core/latency_compensation.h"
 #include "ovm/core/level_plot.h"
 #include "ovm/core/library_lookup.h"
+#include "ovm/core/loaded_library.h"
 #include "ovm/core/output_file.h"
 #include "ovm/core/patch_reader.h"
 #include "ovm/core/progress_bar.h"
@@ -36,23 +37,6 @@ double RunResult::realTimeFactor() const {
 }
 
 namespace {
-
-// The loaded library and its factory, or a library-class error.
-struct LoadedLibrary {
-    explicit LoadedLibrary(const std::string& path) : library(open(path)) {
-        factory = library->factory();
-        if (!factory) throw libraryError("'" + path + "': its factory does not answer the factory interface");
-    }
-    static std::unique_ptr<host::ModuleLibrary> open(const std::string& path) {
-        try {
-            return std::make_unique<host::ModuleLibrary>(path);
-        } catch (const host::LibraryError& error) {
-            throw libraryError(error.what());
-        }
-    }
-    std::unique_ptr<host::ModuleLibrary> library;
-    host::ComPtr<mp::IMpFactory2> factory;
-};
 
 // The meters' window: the plot's resolution, and the true peak's position in a message.
 constexpr double kMeterWindowSeconds = 0.01;

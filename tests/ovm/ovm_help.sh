@@ -9,7 +9,8 @@ ovm_commands() {
 
 # One line per entry of a section ("Options" or "Positionals") of `ovm [COMMAND] --help`:
 # the entry's names (comma-separated), a tab, and its value type as the help shows it
-# (empty for a flag; without what it needs, excludes or is required).
+# (empty for a flag; without what it needs, excludes or is required, and without the value
+# a negated flag stands for, as in --no-connect{false}).
 ovm_help_entries() {
   local section=$1
   shift
@@ -18,7 +19,7 @@ ovm_help_entries() {
     listed && /^$/ { exit }
     listed && /^  [^ ]/ {
       sub(/^  /, ""); sub(/  .*/, "")
-      names = $1; sub(/^[^ ]* ?/, "")
+      names = $1; gsub(/\{[^}]*\}/, "", names); sub(/^[^ ]* ?/, "")
       sub(/ ?(\(Env:|Needs:|Excludes:).*/, ""); sub(/ REQUIRED$/, "")
       print names "\t" $0
     }'

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -76,7 +77,10 @@ CommandResult runOvm(const std::vector<std::string>& arguments, const std::strin
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out, readText(errPath)};
 }
 
-BackgroundOvm::BackgroundOvm(const std::vector<std::string>& arguments, const std::string& errPath) {
+BackgroundOvm::BackgroundOvm(const std::vector<std::string>& arguments, const std::string& errPath,
+                             bool pipeInput) {
+    int fds[2] = {-1, -1};
+    if (pipeInput && pipe2(fds, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe: " << std::strerror(errno);
     std::vector<std::string> argv = {OVM_BINARY};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> pointers;
@@ -86,9 +90,12 @@ BackgroundOvm::BackgroundOvm(const std::vector<std::string>& arguments, const st
     if (child == 0) {
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(err, STDERR_FILENO);
+        if (fds[0] >= 0) dup2(fds[0], STDIN_FILENO);
         execv(OVM_BINARY, pointers.data());
         _exit(127);
     }
+    if (fds[0] >= 0) close(fds[0]);
+    inputFd = fds[1];
 }
 
 BackgroundOvm::~BackgroundOvm() {
@@ -98,6 +105,8 @@ BackgroundOvm::~BackgroundOvm() {
 }
 
 int BackgroundOvm::wait() {
+    if (inputFd >= 0) close(inputFd);
+    inputFd = -1;
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

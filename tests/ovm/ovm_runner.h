@@ -18,17 +18,20 @@ CommandResult runOvm(const std::vector<std::string>& arguments, const std::strin
                      const std::string& after = "");
 
 // ovm started in the background with standard error to `errPath`, for tests that act
-// while it runs.
+// while it runs; with pipeInput, its standard input is a pipe the test writes to.
 class BackgroundOvm {
 public:
-    BackgroundOvm(const std::vector<std::string>& arguments, const std::string& errPath);
+    BackgroundOvm(const std::vector<std::string>& arguments, const std::string& errPath, bool pipeInput = false);
     ~BackgroundOvm();
     int pid() const { return child; }
+    // The pipe's writing end (with pipeInput), closed by wait().
+    int input() const { return inputFd; }
     // The exit status, or 128 + the signal that ended it.
     int wait();
 
 private:
     int child;
+    int inputFd = -1;
     bool waited = false;
 };
 
