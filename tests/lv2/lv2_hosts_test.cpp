@@ -2,9 +2,6 @@
 // read every plug-in, run each over a file, and the results equal ovm run's bit for bit.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +15,7 @@
 #include "ovm/core/audio_file.h"
 #include "ovm/core/demo_signal.h"
 #include "tests/ovm/ovm_runner.h"
+#include "tests/support/jack_dummy_server.h"
 #include "tests/support/true_peak_check.h"
 
 namespace {
@@ -218,46 +216,16 @@ TEST(Lv2Hosts, Lv2benchRunsEveryPlugin) {
     for (const std::string& uri : kPlugins) EXPECT_NE(bench.out.find(uri), std::string::npos) << uri;
 }
 
-// A JACK server of the test's own (dummy driver, no real-time scheduling, a name no other
-// test uses), stopped when the test ends.
-class PrivateJackServer {
-public:
-    PrivateJackServer() : name("dynamics-lv2-" + std::to_string(getpid())) {
-        server = fork();
-        if (server == 0) {
-            // Its xrun messages (a sanitized plug-in runs slowly) would bury the test's output.
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
-            execlp("jackd", "jackd", "--no-realtime", "-n", name.c_str(), "-d", "dummy", "-r", "48000", "-p", "256",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-    ~PrivateJackServer() {
-        if (server <= 0) return;
-        kill(server, SIGTERM);
-        waitpid(server, nullptr, 0);
-    }
-    // Waits until the server takes clients.
-    bool ready() const {
-        return std::system(("jack_wait -s " + name + " -w -t 10 >/dev/null 2>&1").c_str()) == 0;
-    }
-    const std::string name;
-
-private:
-    pid_t server = -1;
-};
-
 TEST(Lv2Hosts, JalvRunsTheLimiterOnAJackServerAndExitsCleanly) {
     REQUIRE_TOOL("jalv");
-    REQUIRE_TOOL("jackd");
-    const PrivateJackServer jack;
-    ASSERT_TRUE(jack.ready()) << "the JACK server " << jack.name << " did not start";
+    if (!testing_support::JackDummyServer::available()) GTEST_SKIP() << "jackd is not installed";
+    const testing_support::JackDummyServer jack(48000, 256);
+    ASSERT_TRUE(jack.running());
     // jalv reads commands until its input ends, then exits; "monitors" prints the output
     // controls, among them the latency the running plug-in reports: 5 ms and the detectors'
     // 12 samples, then 10 ms and 12 once the look-ahead has been rebuilt on jalv's worker.
     const Output jalv = host("(sleep 1; echo monitors; echo 'lookahead = 10'; sleep 1; echo monitors; sleep 1) | "
-                             "JACK_DEFAULT_SERVER=" + jack.name +
+                             "JACK_DEFAULT_SERVER=" + jack.name() +
                              " timeout 20 jalv -n dynamics-limiter urn:dynamics:lv2:limiter");
     EXPECT_EQ(jalv.exitCode, 0) << jalv.err;
     const std::size_t first = jalv.out.find("latency = 252");
