@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libebur128-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev gnuplot-nox faust
+          g++-mingw-w64-x86-64 wine wine64 googletest  # the Windows DLL's cross build and its tests under Wine
           dpkg-dev file)  # the last two: `cpack -G DEB` finds the package's dependencies with them
 
 missing=()

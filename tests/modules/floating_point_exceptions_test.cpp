@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfenv>
 #include <cstdlib>
 #include <limits>
 #include <map>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/dynamics_library.h"
+#include "tests/support/floating_point_traps.h"
 #include "tests/support/module_harness.h"
 
 namespace {
@@ -70,13 +70,13 @@ void runWithExceptionsUnmasked(const ovm::ModuleDescription& module, const std::
     if (control) events.value(0, *controlPin(module), *control);
     std::map<int32_t, std::vector<float>> inputs;
     for (const int32_t pin : audioInputs) inputs[pin] = signalOf(values);
-    feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW);
+    testing_support::unmaskFloatingPointExceptions();
     harness.run(inputs, output, events);
     // A control value that arrives while the module runs.
     host::EventList later;
     if (control) later.value(5, *controlPin(module), 1.0f).value(9, *controlPin(module), *control);
     harness.run(inputs, output, later);
-    fedisableexcept(FE_ALL_EXCEPT);
+    testing_support::maskFloatingPointExceptions();
 }
 
 TEST(FloatingPointExceptionsDeathTest, NoModuleRaisesOne) {
