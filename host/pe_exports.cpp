@@ -42,7 +42,10 @@ public:
 
     std::size_t fileOffset(DWORD address) const {
         for (const auto& section : sections) {
-            const DWORD size = std::max<DWORD>(section.Misc.VirtualSize, section.SizeOfRawData);
+            // What lies past the section's data in the file is zeros in memory, not in the file.
+            const DWORD size = section.Misc.VirtualSize == 0
+                                   ? section.SizeOfRawData
+                                   : std::min<DWORD>(section.Misc.VirtualSize, section.SizeOfRawData);
             if (address >= section.VirtualAddress && address - section.VirtualAddress < size)
                 return std::size_t(section.PointerToRawData) + (address - section.VirtualAddress);
         }

@@ -59,16 +59,24 @@ std::string whyNotAFile(const std::string& path) {
 }
 
 void* openLibrary(const std::string& path, std::string& reason) {
-    std::wstring openPath = windowsPath(path);
-    // LoadLibrary searches the system's folders for a bare name; a path with a separator is
-    // taken as is, and the library's own dependencies are then looked for beside it.
-    if (openPath.find_first_of(L"\\:") == std::wstring::npos) openPath = L".\\" + openPath;
+    // LoadLibrary searches the system's folders for a bare name, so the path is made absolute
+    // first; the library's own dependencies are then looked for beside it.
+    const std::wstring given = windowsPath(path);
+    const DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    std::wstring absolute(size, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), size, absolute.data(), nullptr);
+    if (length == 0 || length >= size) {
+        reason = describeError(GetLastError());
+        return nullptr;
+    }
+    absolute.resize(length);
     // No message box for a file that is not a library: the host's user would have to click
     // it away, and a test run would hang on it.
-    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE library = LoadLibraryExW(openPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    DWORD previousMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    HMODULE library = LoadLibraryExW(absolute.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     const DWORD error = GetLastError();
-    SetErrorMode(previousMode);
+    SetThreadErrorMode(previousMode, nullptr);
     if (library == nullptr) reason = describeError(error);
     return reinterpret_cast<void*>(library);
 }

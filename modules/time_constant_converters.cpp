@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "factory/module_registration.h"
 #include "framework/audio_pins.h"
@@ -60,9 +61,17 @@ void timesForLoop(const double* logMultiplier, const float* rate, float* out, in
 }
 const auto timesFor = chosenAtLoad<timesForLoop>();
 
+// ln(x) with the same bits from every C library. The logarithm of a negative number is NaN,
+// and the libraries differ in its sign: glibc gives the processor's default NaN, whose sign
+// is set, mingw-w64's a positive one. Given here, it is the default NaN on every system; the
+// test is a quiet comparison, so it raises nothing for a NaN x, which std::log passes on.
+inline double logarithm(double x) {
+    return std::isless(x, 0.0) ? -std::numeric_limits<double>::quiet_NaN() : std::log(x);
+}
+
 void factorsToTimes(const float* factor, const float* rate, float* out, int32_t count) {
     double logMultiplier[kChunk];
-    for (int32_t k = 0; k < count; ++k) logMultiplier[k] = std::log(double(factor[k] * 10.0f));
+    for (int32_t k = 0; k < count; ++k) logMultiplier[k] = logarithm(double(factor[k] * 10.0f));
     timesFor(logMultiplier, rate, out, count);
 }
 
