@@ -34,12 +34,13 @@ const std::vector<float> kPositiveValues = {kNaN, -kNaN, kInf, Limits::denorm_mi
 
 // The input values whose arithmetic is defined without an exception, by module name, where
 // not all are: the time converters divide by the time and take the logarithm of the factor,
-// and the Integrator adds, so zeros, negative values and sums that overflow or meet
-// infinities of both signs raise what IEEE arithmetic prescribes for them.
+// and the Integrator adds, so zeros, negative times and sums that overflow or meet
+// infinities of both signs raise what IEEE arithmetic prescribes for them. The logarithm of
+// a negative factor is NaN without an invalid operation.
 const std::map<std::string, std::vector<float>> kDefinedInputs = {
     {"integrator", {kNaN, -kNaN, kInf, 0.0f, -0.0f, Limits::denorm_min(), -1e-40f, 1.0f}},
     {"ms2factor", kPositiveValues},
-    {"factor2ms", kPositiveValues}};
+    {"factor2ms", {kNaN, -kNaN, kInf, -kInf, Limits::denorm_min(), -1e-40f, Limits::min(), 0.5f, -1.0f, 1e30f}}};
 
 // The module's control input, as Dynamics.toml describes it, if it has one.
 std::optional<int32_t> controlPin(const ovm::ModuleDescription& module) {
