@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Reads a Windows DLL's export and import tables with binutils' objdump, which shares no code
 # with the host library's own export reader, and checks what a Windows host relies on: one
-# export, MP_GetFactory, and imports from the system's DLLs only (no mingw-w64 runtime DLL
-# that a user's machine would lack).
+# export, MP_GetFactory, imports from the system's DLLs only (no mingw-w64 runtime DLL that a
+# user's machine would lack), and a DllMain that asks for no thread notifications.
 # Usage: check_dll_tables.sh <objdump> <library.dll>
 set -euo pipefail
 objdump=$1
@@ -17,6 +17,11 @@ echo "imports: $(tr '\n' ' ' <<<"$imports")"
 status=0
 if [ "$exports" != "MP_GetFactory" ]; then
   echo "FAIL: the exports are not MP_GetFactory alone"
+  status=1
+fi
+# DllMain turns the thread notifications off; without it nothing would import the call.
+if ! grep -q '\bDisableThreadLibraryCalls$' <<<"$tables"; then
+  echo "FAIL: DisableThreadLibraryCalls is not imported: is DllMain linked in?"
   status=1
 fi
 # The system's own DLLs, by the names mingw-w64's import libraries give them: the kernel,
