@@ -44,8 +44,13 @@ inline constexpr MpGuid kIidMpFactory2 = {
 // Module identifiers are zero-terminated UTF-16 texts, matched code unit by code unit: case,
 // blanks and length all count ("Orin Peak" is not "Orin peak", "Orin Peak " or "Orin Pea").
 // The factory reads the text during the call only and keeps no pointer to it. The library's
-// Dynamics.toml lists its identifiers and each module's pins.
+// Dynamics.toml lists its identifiers and each module's pins. A code unit is 16 bits on
+// every system: char16_t here, wchar_t on Windows, uint16_t in C.
 using ModuleId = const char16_t*;
+static_assert(sizeof(char16_t) == 2, "identifiers are texts of 16-bit code units");
+#ifdef _WIN32
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "a Windows host may pass its wide texts as identifiers");
+#endif
 
 // Slot order is binding.
 class IMpFactory : public IMpUnknown {

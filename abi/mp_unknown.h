@@ -51,7 +51,11 @@ inline constexpr MpGuid kIidMpUnknown = {
     0x00000000, 0x0000, 0xC000, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Root of every interface except IoldSchoolInitialisation. Slot order is binding.
-// There is no virtual destructor: objects are destroyed by their last release().
+// There is no virtual destructor: objects are destroyed by their last release(). That keeps
+// every interface's table to the listed slots, the layout (COM's on Windows) that any C++
+// compiler gives a class of pure virtual functions and a C host can declare as a struct of
+// function pointers; a virtual destructor would add one slot under Microsoft's compiler and
+// two under the Itanium ABI (g++, clang, mingw-w64), and move every slot after it.
 class IMpUnknown {
 public:
     // Asks the object for the view named by iid.

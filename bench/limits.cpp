@@ -30,11 +30,12 @@ void copy(benchmark::State& state) {
 
 // Single-precision divisions alone, as many lanes wide as the processor allows: HardKnee
 // forms one quotient per sample, so the divider bounds it before memory does.
-DYNAMICS_MULTIVERSION
-void quotients(const float* in, float* out, int32_t count) {
+DYNAMICS_VECTOR_LOOP
+void quotientsLoop(const float* in, float* out, int32_t count) {
 #pragma omp simd
     for (int32_t i = 0; i < count; ++i) out[i] = 0.5f / in[i];
 }
+const auto quotients = dynamics::chosenAtLoad<quotientsLoop>();
 
 void divide(benchmark::State& state) {
     const std::vector<float> in = noise(0.001f, 2.0f, 6);

@@ -9,11 +9,23 @@
 
 namespace ovm {
 
+namespace {
+
+#ifdef _WIN32
+// Windows has no pipes among plain paths and no exec to leak descriptors into; what it has
+// is text mode, which would turn line ends and the file's length into something else.
+constexpr int kOpenFlags = O_RDONLY | O_BINARY;
+#else
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+#endif
+
+}  // namespace
+
 std::string readTextFile(const std::string& path, const std::string& what, ExitCode errorClass) {
     const std::string cannot = "cannot read " + what + " '" + path + "': ";
     // Non-blocking, so that opening a pipe cannot wait for a writer; checked on the open
     // file, so that what is checked is what is read.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.c_str(), kOpenFlags);
     if (fd < 0) throw Error(errorClass, cannot + std::strerror(errno));
     struct stat info {};
     std::string text;

@@ -1,4 +1,4 @@
-#include "host/elf_exports.h"
+#include "host/library_exports.h"
 
 #include <elf.h>
 

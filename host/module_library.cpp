@@ -1,44 +1,25 @@
 #include "host/module_library.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
+#include "host/system_loader.h"
 
 namespace host {
 
-namespace {
-
-std::string describeMissing(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
-    if (S_ISDIR(info.st_mode)) return "it is a directory";
-    return {};
-}
-
-}  // namespace
-
 ModuleLibrary::ModuleLibrary(const std::string& path) : libraryPath(path) {
-    if (const std::string missing = describeMissing(path); !missing.empty())
+    if (const std::string missing = system_loader::whyNotAFile(path); !missing.empty())
         throw LibraryError("cannot open module library '" + path + "': " + missing);
-    // dlopen searches the library path for a bare name; a path with a slash is taken as is.
-    const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
-    handle = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* reason = dlerror();
-        throw LibraryError("'" + path + "' is not a loadable module library: " +
-                           (reason != nullptr ? reason : "unknown reason"));
-    }
-    getFactory = reinterpret_cast<mp::GetFactoryFunction>(dlsym(handle, mp::kGetFactorySymbol));
+    std::string reason;
+    handle = system_loader::openLibrary(path, reason);
+    if (handle == nullptr) throw LibraryError("'" + path + "' is not a loadable module library: " + reason);
+    getFactory =
+        reinterpret_cast<mp::GetFactoryFunction>(system_loader::findSymbol(handle, mp::kGetFactorySymbol));
     if (getFactory == nullptr) {
-        dlclose(handle);
+        system_loader::closeLibrary(handle);
         throw LibraryError("'" + path + "' is not a module library: it does not export " +
                            mp::kGetFactorySymbol);
     }
 }
 
-ModuleLibrary::~ModuleLibrary() { dlclose(handle); }
+ModuleLibrary::~ModuleLibrary() { system_loader::closeLibrary(handle); }
 
 ComPtr<mp::IMpUnknown> ModuleLibrary::factoryUnknown() const {
     ComPtr<mp::IMpUnknown> unknown;

@@ -12,8 +12,8 @@ namespace dynamics {
 namespace {
 
 // Samples before the first NaN among in[0, count).
-DYNAMICS_MULTIVERSION
-int32_t samplesBeforeNaN(const float* in, int32_t count) {
+DYNAMICS_VECTOR_LOOP
+int32_t samplesBeforeNaNLoop(const float* in, int32_t count) {
     constexpr int32_t kChunk = 64;
     for (int32_t start = 0; start < count; start += kChunk) {
         const int32_t end = std::min(count, start + kChunk);
@@ -26,6 +26,7 @@ int32_t samplesBeforeNaN(const float* in, int32_t count) {
     }
     return count;
 }
+const auto samplesBeforeNaN = chosenAtLoad<samplesBeforeNaNLoop>();
 
 int32_t largestPowerOfTwoUpTo(int32_t n) {
     int32_t w = 1;

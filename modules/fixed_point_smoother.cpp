@@ -36,21 +36,23 @@ inline int32_t quantise(float x) {
     return int32_t((uint32_t(floored) & ~saturated) | (limit & saturated));
 }
 
-DYNAMICS_MULTIVERSION
-void quantiseAll(const float* in, int32_t* out, int32_t count) {
+DYNAMICS_VECTOR_LOOP
+void quantiseAllLoop(const float* in, int32_t* out, int32_t count) {
 #pragma omp simd
     for (int32_t i = 0; i < count; ++i) out[i] = quantise(in[i]);
 }
+const auto quantiseAll = chosenAtLoad<quantiseAllLoop>();
 
 // s = q[n - length1 - length2] - q[n - length2] - q[n - length1] + q[n], for a run of n.
 // Formed in 64 bits: in 32 bits it would wrap for inputs from 32 up to 128 in magnitude;
 // wherever it does not wrap the results are the same.
-DYNAMICS_MULTIVERSION
-void fourTapSums(const int32_t* now, const int32_t* back1, const int32_t* back2, const int32_t* back12,
-                 int64_t* sums, int32_t count) {
+DYNAMICS_VECTOR_LOOP
+void fourTapSumsLoop(const int32_t* now, const int32_t* back1, const int32_t* back2, const int32_t* back12,
+                     int64_t* sums, int32_t count) {
 #pragma omp simd
     for (int32_t k = 0; k < count; ++k) sums[k] = int64_t{back12[k]} - back2[k] - back1[k] + now[k];
 }
+const auto fourTapSums = chosenAtLoad<fourTapSumsLoop>();
 
 // (float) y × gain for a 128-bit y; gainPerUnit is gain × 2^32 (exact: a power of two).
 // A y that fits 64 bits converts as it is. A larger one (2^63 <= |y| < 2^95) is shifted

@@ -60,11 +60,12 @@ inline float gainFor(float x, float threshold) {
     return select(above, quotient, 1.0f);
 }
 
-DYNAMICS_MULTIVERSION
-void gainsFor(const float* in, float threshold, float* out, int32_t count) {
+DYNAMICS_VECTOR_LOOP
+void gainsForLoop(const float* in, float threshold, float* out, int32_t count) {
 #pragma omp simd
     for (int32_t i = 0; i < count; ++i) out[i] = gainFor(in[i], threshold);
 }
+const auto gainsFor = chosenAtLoad<gainsForLoop>();
 
 // Every quotient of two floats at least this large in magnitude rounds to infinity in
 // single precision: 2^128 - 2^103, half way between the largest float and 2^128.

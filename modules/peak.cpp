@@ -37,14 +37,15 @@ inline uint32_t largerMagnitude(float a, float b) {
 // audio threads) compares subnormal magnitudes as zero, and its maximum instruction gives +0
 // for them: results with a pattern below `smallestKept` become +0. A pattern never exceeds
 // 0x7fffffff, so the comparison may be a signed one, which vectorises everywhere.
-DYNAMICS_MULTIVERSION
-void largerMagnitudes(const float* a, const float* b, float* out, int32_t count, uint32_t smallestKept) {
+DYNAMICS_VECTOR_LOOP
+void largerMagnitudesLoop(const float* a, const float* b, float* out, int32_t count, uint32_t smallestKept) {
 #pragma omp simd
     for (int32_t i = 0; i < count; ++i) {
         const uint32_t larger = largerMagnitude(a[i], b[i]);
         out[i] = std::bit_cast<float>(int32_t(larger) >= int32_t(smallestKept) ? larger : 0u);
     }
 }
+const auto largerMagnitudes = chosenAtLoad<largerMagnitudesLoop>();
 
 // The smallest magnitude pattern the calling thread's arithmetic reads as it is: the
 // smallest normal under denormals-are-zero (bit 6 of MXCSR), else 0. Reading the control

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "factory/module_registration.h"
 #include "framework/audio_pins.h"
@@ -30,8 +31,8 @@ constexpr int32_t kChunk = 64;
 // out = 0.1 * exp(-ln(1000) / (0.01 * v * sampleRate)), every step in double. Nothing is
 // guarded: +0 gives 0, -0 gives +inf, negative times give factors above 0.1, NaN gives NaN,
 // and a rate of 0 gives 0 for every positive time.
-DYNAMICS_MULTIVERSION
-void exponentsFor(const float* time, const float* rate, double* exponent, int32_t count) {
+DYNAMICS_VECTOR_LOOP
+void exponentsForLoop(const float* time, const float* rate, double* exponent, int32_t count) {
 #pragma omp simd
     for (int32_t k = 0; k < count; ++k) {
         double samples = double(time[k]) * 0.01;
@@ -39,6 +40,7 @@ void exponentsFor(const float* time, const float* rate, double* exponent, int32_
         exponent[k] = kMinusLn1000 / samples;
     }
 }
+const auto exponentsFor = chosenAtLoad<exponentsForLoop>();
 
 void timesToFactors(const float* time, const float* rate, float* out, int32_t count) {
     double exponent[kChunk];
@@ -49,18 +51,27 @@ void timesToFactors(const float* time, const float* rate, float* out, int32_t co
 // out = -100 * ln(1000) / (sampleRate * ln(10 * u)); the scaling by 10 is a float product,
 // the rest is double. 0.1 gives -inf (10 * 0.1f rounds to exactly 1), 0 gives +0, negative
 // factors give NaN, factors above 0.1 give negative times.
-DYNAMICS_MULTIVERSION
-void timesFor(const double* logMultiplier, const float* rate, float* out, int32_t count) {
+DYNAMICS_VECTOR_LOOP
+void timesForLoop(const double* logMultiplier, const float* rate, float* out, int32_t count) {
 #pragma omp simd
     for (int32_t k = 0; k < count; ++k) {
         const double denominator = logMultiplier[k] * double(rate[k]);
         out[k] = float(kMinusLn1000Times100 / denominator);
     }
 }
+const auto timesFor = chosenAtLoad<timesForLoop>();
+
+// ln(x) with the same bits from every C library. The logarithm of a negative number is NaN,
+// and the libraries differ in its sign: glibc gives the processor's default NaN, whose sign
+// is set, mingw-w64's a positive one. Given here, it is the default NaN on every system; the
+// test is a quiet comparison, so it raises nothing for a NaN x, which std::log passes on.
+inline double logarithm(double x) {
+    return std::isless(x, 0.0) ? -std::numeric_limits<double>::quiet_NaN() : std::log(x);
+}
 
 void factorsToTimes(const float* factor, const float* rate, float* out, int32_t count) {
     double logMultiplier[kChunk];
-    for (int32_t k = 0; k < count; ++k) logMultiplier[k] = std::log(double(factor[k] * 10.0f));
+    for (int32_t k = 0; k < count; ++k) logMultiplier[k] = logarithm(double(factor[k] * 10.0f));
     timesFor(logMultiplier, rate, out, count);
 }
 

@@ -10,7 +10,8 @@ packages=(cmake ninja-build pkg-config g++ clang libclang-rt-dev lld libgtest-de
           sox  # the tests read ovm's output with an independent reader
           dpkg-dev file  # these two: `cpack -G DEB` finds the package's dependencies with them
           lv2-dev lilv-utils jalv  # the LV2 plug-ins' SDK and the hosts their tests use
-          jackd2 libjack-jackd2-dev)  # ovm live's JACK client, and the private dummy server of the tests
+          jackd2 libjack-jackd2-dev  # ovm live's JACK client, and the private dummy server of the tests
+          g++-mingw-w64-x86-64 wine wine64 googletest)  # the Windows DLL's cross build and its tests under Wine
 
 missing=()
 for package in "${packages[@]}"; do

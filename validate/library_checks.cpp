@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "host/elf_exports.h"
+#include "host/library_exports.h"
 #include "host/module_driver.h"
 #include "validate/check.h"
 #include "validate/interface_identifiers.h"

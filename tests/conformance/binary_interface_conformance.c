@@ -1,18 +1,47 @@
 /* A host written in C from the published interface tables alone. It includes no header of
  * this project: it declares its own operation tables and event record, types every interface
- * identifier anew in registry format, loads the built library with dlopen and drives it through
- * raw slots. A slot moved, an identifier mistyped or a record field shifted in the C++ headers
- * would agree with the rest of the C++ code and still fail here, as it would fail a real host.
+ * identifier anew in registry format, loads the built library with the system's loader (dlopen,
+ * or LoadLibrary on Windows) and drives it through raw slots. A slot moved, an identifier
+ * mistyped or a record field shifted in the C++ headers would agree with the rest of the C++
+ * code and still fail here, as it would fail a real host.
+ *
+ * The tables below hold the listed operations and nothing else, in the layout a compiler of
+ * another vendor gives an interface of pure virtual functions (the COM layout on Windows).
+ * An interface with a virtual destructor would break that layout: the Itanium C++ ABI
+ * (Linux, and mingw-w64 on Windows) puts two destructor slots in the table and Microsoft's
+ * compiler one, so every slot after it would move, and the two compilers would disagree.
+ * Driving the library through these tables, and letting it call back through the C host's
+ * own table, checks the layout from both sides.
  *
  * Usage: binary_interface_conformance <path of Dynamics.ovm>
  */
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <math.h>
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+
+/* ---- Loading ------------------------------------------------------------------------------ */
+
+#ifdef _WIN32
+static void* openLibrary(const char* path) { return (void*)LoadLibraryA(path); }
+static void* findSymbol(void* library, const char* name) {
+    return (void*)GetProcAddress((HMODULE)library, name);
+}
+static void closeLibrary(void* library) { FreeLibrary((HMODULE)library); }
+static const char* loaderError(void) { return "LoadLibrary failed"; }
+#else
+static void* openLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+static void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
+static void closeLibrary(void* library) { dlclose(library); }
+static const char* loaderError(void) { return dlerror(); }
+#endif
 
 /* ---- Reporting ------------------------------------------------------------------------- */
 
@@ -566,12 +595,12 @@ int main(int argc, char** argv) {
             fprintf(stderr, "malformed identifier %s\n", identifierTable[i].text);
             return 2;
         }
-    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    void* library = openLibrary(argv[1]);
     if (library == NULL) {
-        fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
+        fprintf(stderr, "cannot load %s: %s\n", argv[1], loaderError());
         return 1;
     }
-    int32_t (*getFactory)(void**) = (int32_t(*)(void**))dlsym(library, "MP_GetFactory");
+    int32_t (*getFactory)(void**) = (int32_t(*)(void**))findSymbol(library, "MP_GetFactory");
     check(getFactory != NULL, "MP_GetFactory is not exported");
     if (getFactory == NULL) return 1;
     void* again = NULL;
@@ -580,7 +609,7 @@ int main(int argc, char** argv) {
     checkFactory();
     for (int m = 0; m < MODULE_COUNT; ++m) checkModule(&modules[m], m);
     checkEventRecordFields();
-    dlclose(library);
+    closeLibrary(library);
     printf("%d checks, %d failed\n", checkCount, failureCount);
     return failureCount == 0 ? 0 : 1;
 }

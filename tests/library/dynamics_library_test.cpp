@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "host/elf_exports.h"
+#include "host/library_exports.h"
 
 namespace {
 

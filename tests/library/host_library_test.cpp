@@ -4,11 +4,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "abi/plugin_interfaces.h"
 #include "host/com_ptr.h"
-#include "host/elf_exports.h"
+#include "host/library_exports.h"
 #include "host/event_list.h"
 #include "host/module_host.h"
 #include "host/module_library.h"
@@ -24,19 +25,45 @@ std::string loadError(const std::string& path) {
     return "loaded";
 }
 
+// What the system says of a missing folder and of a file that is no library: on Windows the
+// code GetLastError gave comes with its text.
+#ifdef _WIN32
+constexpr const char* kMissingFolder = "(error 3)";     // ERROR_PATH_NOT_FOUND
+constexpr const char* kNotALibrary = "(error 193)";     // ERROR_BAD_EXE_FORMAT
+#else
+constexpr const char* kMissingFolder = "No such file";  // ENOENT
+constexpr const char* kNotALibrary = "file too short";
+#endif
+
 TEST(ModuleLibrary, ExplainsWhyALibraryCannotBeUsed) {
-    EXPECT_NE(loadError("/nonexistent/Dynamics.ovm").find("No such file"), std::string::npos);
-    EXPECT_NE(loadError("/tmp").find("directory"), std::string::npos);
+    EXPECT_NE(loadError("/nonexistent/Dynamics.ovm").find(kMissingFolder), std::string::npos);
+    EXPECT_NE(loadError(testing::TempDir()).find("directory"), std::string::npos);
 
     const std::string text = testing::TempDir() + "not_a_library.ovm";
     std::ofstream(text) << "plain text\n";
-    EXPECT_NE(loadError(text).find("not a loadable module library"), std::string::npos);
+    const std::string notALibrary = loadError(text);
+    EXPECT_NE(notALibrary.find("not a loadable module library"), std::string::npos);
+    EXPECT_NE(notALibrary.find(kNotALibrary), std::string::npos) << notALibrary;
     std::remove(text.c_str());
 
     EXPECT_NE(loadError(NO_ENTRY_POINT_FIXTURE).find("does not export MP_GetFactory"), std::string::npos);
 }
 
-TEST(ElfExports, ListsDefinedExportsOnly) {
+// Paths are UTF-8 on every system: on Windows they reach the loader as UTF-16, so a name
+// outside the user's code page loads as well.
+TEST(ModuleLibrary, LoadsFromAPathWithCharactersBeyondAscii) {
+    const std::u8string name = u8"Dyn\u00e4mics \u0394\u4e2d.ovm";
+    const std::filesystem::path copy = std::filesystem::path(testing::TempDir()) / name;
+    std::filesystem::copy_file(DYNAMICS_LIBRARY_PATH, copy, std::filesystem::copy_options::overwrite_existing);
+    const std::u8string utf8 = copy.u8string();
+    {
+        host::ModuleLibrary library(std::string(utf8.begin(), utf8.end()));
+        EXPECT_TRUE(library.factory());
+    }
+    std::filesystem::remove(copy);
+}
+
+TEST(LibraryExports, ListsDefinedExportsOnly) {
     const auto names = host::exportedSymbols(NO_ENTRY_POINT_FIXTURE);
     EXPECT_NE(std::find(names.begin(), names.end(), "fixtureAnswer"), names.end());
     // Imports such as the C library's are not exports.

@@ -65,6 +65,9 @@ struct RebuildCase {
 // anyhow and split by streaming events, the module must give the reference's output: a flag
 // left `updated` would rebuild it at the next event and clear its history.
 TEST(FailedRebuild, ModuleGoesOnAsIfTheValueHadNeverCome) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a Windows DLL keeps its own operator new: the replacement above does not reach it";
+#endif
     const RebuildCase cases[] = {{"Orin Peak Hold", 10.0f, 1000.0f, 3}, {"Orin SmootherG", 10.0f, 1000.0f, 1}};
     std::mt19937 random(21);
     const auto signal = testing_support::uniformNoise(kBlock * 40, 0.05f, 1.0f, random);
