@@ -29,10 +29,15 @@ public:
         const float* in = input.getBuffer();
         float* out = output.getBuffer();
         float sum = total;
-        for (int32_t i = 0; i < count; ++i) {
+        int32_t i = 0;
+        for (; i < count && sum == sum; ++i) {
             sum += in[i];
             out[i] = sum;
         }
+        // A NaN sum is held as it is: adding a second NaN would keep the one that comes first
+        // in the instruction the compiler chose, which differs between builds, so the sign
+        // and payload of the output would too.
+        for (; i < count; ++i) out[i] = sum;
         total = sum;
     }
 
