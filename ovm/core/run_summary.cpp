@@ -55,9 +55,9 @@ std::string files(const RunResult& r) {
 std::string runSummary(const RunResult& r) {
     std::string text = levelSummary(r);
     if (r.ceiling)
-        text += line("ceiling", printed(r.ceiling->measure == Ceiling::Measure::truePeak ? "%+.2f dBTP" : "%+.2f dBFS",
+        text += line("ceiling", printed(r.ceiling->measure == Ceiling::Measure::truePeak ? "%+7.2f dBTP" : "%+7.2f dBFS",
                                         toDb(r.ceiling->level)));
-    if (r.hasGain) text += line("deepest reduction", printed("%+.2f dB", toDb(r.deepestGain)));
+    if (r.hasGain) text += line("deepest reduction", printed("%+7.2f dB", toDb(r.deepestGain)));
     text += channels(r) + rates(r);
     text += line("latency", printed("%.0f samples (%.2f ms)", double(r.latencySamples),
                                     1000.0 * double(r.latencySamples) / r.sampleRate) +
