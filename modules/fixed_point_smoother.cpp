@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "modules/fixed_step_rounding.h"
 #include "modules/multiversion.h"
 
 namespace dynamics {
@@ -128,23 +129,34 @@ inline void FixedPointSmoother::writeChunk(const float* in, int32_t count) {
 
 // The recursion y[n] = s + 2 y[n-1] - y[n-2] is kept as a slope y[n] - y[n-1], which
 // grows by s: two dependent additions per sample instead of three, the same integers.
+// A wide chunk whose sums all round to float at one step runs on 64-bit distances instead
+// (see fixed_step_rounding.h).
 template <bool wideSum>
 void FixedPointSmoother::smoothChunk(float* out, int32_t count) {
     int64_t fourTap[kChunk];
     fourTapSums(tapsBack(0), tapsBack(length1), tapsBack(length2), tapsBack(length1 + length2), fourTap, count);
     int64_t rise = slope;
+    const float scale = gain;
     if constexpr (wideSum) {
-        const float scale = gain;
-        const float scalePerUnit = gain * 4294967296.0f;
-        __int128 y = level;
-        for (int32_t k = 0; k < count; ++k) {
-            rise += fourTap[k];
-            y += rise;
-            out[k] = scaledToNearest(y, scale, scalePerUnit);
+        if (const auto rounding = fixedStepRounding(level, reachWithin(count))) {
+            auto distance = int64_t(level - rounding->base);
+            for (int32_t k = 0; k < count; ++k) {
+                rise += fourTap[k];
+                distance += rise;
+                out[k] = rounding->nearest(distance) * scale;
+            }
+            level = rounding->base + distance;
+        } else {
+            const float scalePerUnit = gain * 4294967296.0f;
+            __int128 y = level;
+            for (int32_t k = 0; k < count; ++k) {
+                rise += fourTap[k];
+                y += rise;
+                out[k] = scaledToNearest(y, scale, scalePerUnit);
+            }
+            level = y;
         }
-        level = y;
     } else {
-        const float scale = gain;
         auto y = int64_t(level);
         for (int32_t k = 0; k < count; ++k) {
             rise += fourTap[k];
@@ -155,6 +167,16 @@ void FixedPointSmoother::smoothChunk(float* out, int32_t count) {
     }
     writeIndex = (writeIndex + count) & ringMask;
     slope = rise;
+}
+
+// How far the next `count` sums can lie from the last one: the slope moves by a four-tap sum,
+// at most 2^33, per sample, so sum k of the chunk is within k × |slope| + k (k + 1) / 2 × 2^33
+// of it. A slope of 2^43 or more gives a reach too long for a fixed step.
+uint64_t FixedPointSmoother::reachWithin(int32_t count) const {
+    constexpr int64_t kSteepest = int64_t{1} << 43;
+    if (slope >= kSteepest || slope <= -kSteepest) return UINT64_MAX;
+    const auto n = uint64_t(count);
+    return n * uint64_t(slope < 0 ? -slope : slope) + n * (n + 1) / 2 * (uint64_t{1} << 33);
 }
 
 // The chunk's inputs `back` samples earlier, as one run of the ring.

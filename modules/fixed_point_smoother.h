@@ -17,7 +17,9 @@
 //    L1 × (2^32 - 1) < 2^63 for every L1 < 2^31: it always fits 64 bits, and so does s;
 //  - y lies between -L1 × L2 × 2^31 and L1 × L2 × (2^31 - 1): while L1 × L2 <= 2^32 it fits
 //    64 bits, and the kernel keeps it there; longer windows keep it in 128 bits, where
-//    L1 + L2 <= 2^22 bounds it by 2^73 (L1 × L2 <= 2^42).
+//    L1 + L2 <= 2^22 bounds it by 2^73 (L1 × L2 <= 2^42). A run of such sums that all round
+//    to float at one step is carried as 64-bit distances from a base instead (see
+//    fixed_step_rounding.h): the same floats, without 128-bit work per sample.
 //
 // Invariants: the output is exact (integers, converted and scaled once per sample) and never
 // drifts however long it runs; it does not depend on how the signal is cut into runs; the
@@ -60,6 +62,7 @@ private:
     template <bool wideSum>
     void runChunks(const float* in, float* out, int32_t count);
     const int32_t* tapsBack(int32_t back) const;
+    uint64_t reachWithin(int32_t count) const;
 
     std::vector<int32_t> ring;  // quantised inputs, the next one at writeIndex; then a copy of the start
     int32_t length1 = 1;

@@ -127,4 +127,16 @@ TEST(FixedPointSmoother, LongWindowsStayExact) {
     }
 }
 
+// Sums exactly halfway between two floats round to the even one. With lengths 65536 and
+// 65537 the constant input c × 2^-14 settles at c × 2^26 × 65537, whose odd part has 25
+// bits for c = 383 (halfway, rounding up to the even float) and c = 385 (rounding down).
+TEST(FixedPointSmoother, HalfwaySumsRoundToEven) {
+    std::mt19937 random(14);
+    for (const float c : {383.0f, 385.0f, -383.0f, -385.0f}) {
+        SCOPED_TRACE(testing::Message() << "c = " << c);
+        const std::vector<float> input(140000, c / 16384.0f);
+        expectBitIdentical(smoothed(input, 65536, 65537, false, random), doubleSum(input, 65536, 65537));
+    }
+}
+
 }  // namespace
