@@ -18,7 +18,7 @@
 //
 // For the smoother's sums (|y| <= 2^73) the step is at most 2^50; it is used up to 2^49. Two
 // double additions per sample replace the 128-bit sum, its overflow test and its narrowing;
-// runs that cross a range boundary, or are near zero but above 2^24, keep the general way.
+// runs that cross a range boundary (or zero, beyond ±2^24) keep the general way.
 
 #include <bit>
 #include <cstdint>
@@ -38,8 +38,10 @@ struct FixedStepRounding {
 
 namespace fixed_step_detail {
 
+using uint128 = unsigned __int128;
+
 // floor(log2 v) for v > 0.
-inline int binade(unsigned __int128 v) {
+inline int binade(uint128 v) {
     const auto high = uint64_t(v >> 64);
     return high != 0 ? 127 - std::countl_zero(high) : 63 - std::countl_zero(uint64_t(v));
 }
@@ -51,6 +53,7 @@ inline int binade(unsigned __int128 v) {
 // multiple of 2u, so every distance from it is below 2u + reach <= 2^51.
 inline std::optional<FixedStepRounding> fixedStepRounding(__int128 start, uint64_t reach) {
     using fixed_step_detail::binade;
+    using fixed_step_detail::uint128;
     constexpr __int128 kExactBelow = __int128{1} << 24;
     if (reach >= uint64_t{1} << 50) return std::nullopt;
     const __int128 low = start - reach;
@@ -59,8 +62,8 @@ inline std::optional<FixedStepRounding> fixedStepRounding(__int128 start, uint64
     if (low > -kExactBelow && high < kExactBelow) {
         stepExponent = 0;
     } else if (low > 0 || high < 0) {
-        const auto smallest = (unsigned __int128)(low > 0 ? low : -high);
-        const auto largest = (unsigned __int128)(low > 0 ? high : -low);
+        const auto smallest = uint128(low > 0 ? low : -high);
+        const auto largest = uint128(low > 0 ? high : -low);
         const int e = binade(largest);
         if (binade(smallest) != e) return std::nullopt;
         stepExponent = e - 23;  // e >= 24: largest is 2^24 or more, and smallest as large

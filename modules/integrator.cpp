@@ -1,5 +1,6 @@
 // Integrator: a running sum of its input.
 
+#include <algorithm>
 #include <cstdint>
 
 #include "factory/module_registration.h"
@@ -29,19 +30,29 @@ public:
         const float* in = input.getBuffer();
         float* out = output.getBuffer();
         float sum = total;
-        int32_t i = 0;
-        for (; i < count && sum == sum; ++i) {
+        if (sum != sum) {
+            std::fill_n(out, count, sum);
+            return;
+        }
+        for (int32_t i = 0; i < count; ++i) {
             sum += in[i];
             out[i] = sum;
         }
-        // A NaN sum is held as it is: adding a second NaN would keep the one that comes first
-        // in the instruction the compiler chose, which differs between builds, so the sign
-        // and payload of the output would too.
-        for (; i < count; ++i) out[i] = sum;
-        total = sum;
+        total = sum != sum ? holdFirstNaN(out, count) : sum;
     }
 
 private:
+    // A NaN sum is held as it is: adding a second NaN would keep the one that comes first in
+    // the instruction the compiler chose, which differs between builds, so the sign and
+    // payload of the output would too. The first NaN of a block met a number (or was made
+    // from two infinities), so its bits are fixed; the block's later samples are rewritten
+    // to it after the loop, which keeps the loop itself free of tests. Returns that NaN.
+    static float holdFirstNaN(float* out, int32_t count) {
+        float* first = std::find_if(out, out + count, [](float x) { return x != x; });
+        std::fill(first + 1, out + count, *first);
+        return *first;
+    }
+
     mp::AudioInPin input;
     mp::AudioOutPin output;
     float total = 0.0f;
