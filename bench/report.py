@@ -298,6 +298,9 @@ what the true-peak limiter costs more per frame, as a multiple of the whole samp
 
 {table(limiter_rows(f, spreads), ["limiter", "block", "ns per frame", "spread", "real-time factor", "detectors against the rest"])}
 
+The same patch as an LV2 plug-in under lilv's `lv2bench` is measured by hand, apart from this
+run: see [benchmarks-lv2.md](benchmarks-lv2.md).
+
 ## ovm live's audio callback (the true-peak limiter, 48 kHz, stereo)
 
 What the JACK process callback runs (`LiveProcessor::process`: queued events, the inputs
