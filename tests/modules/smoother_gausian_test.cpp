@@ -102,6 +102,7 @@ TEST(SmootherGausian, ImpulseResponseFollowsTheLengths) {
                           {48000, 10.0f, 192, 288},
                           {1000, 64.0f, 26, 38},
                           {48000, 1365.3f, 26214, 39321},
+                          {192000, 20000.0f, 1536000, 2304000},
                           {48000, kInf, 1600000, 2400000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.milliseconds << " ms at " << c.sampleRate << " Hz");
