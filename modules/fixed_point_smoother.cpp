@@ -171,7 +171,8 @@ void FixedPointSmoother::smoothChunk(float* out, int32_t count) {
 
 // How far the next `count` sums can lie from the last one: the slope moves by a four-tap sum,
 // at most 2^33, per sample, so sum k of the chunk is within k × |slope| + k (k + 1) / 2 × 2^33
-// of it. A slope of 2^43 or more gives a reach too long for a fixed step.
+// of it. A slope of 2^43 or more is left to the general way, so that the product cannot
+// overflow 64 bits.
 uint64_t FixedPointSmoother::reachWithin(int32_t count) const {
     constexpr int64_t kSteepest = int64_t{1} << 43;
     if (slope >= kSteepest || slope <= -kSteepest) return UINT64_MAX;

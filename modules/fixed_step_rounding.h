@@ -49,8 +49,10 @@ inline int binade(uint128 v) {
 }  // namespace fixed_step_detail
 
 // The rounding for every integer within `reach` of `start`, when all of them round at one
-// step of at most 2^49 and reach < 2^50; nothing otherwise. base is start rounded down to a
-// multiple of 2u, so every distance from it is below 2u + reach <= 2^51.
+// step of at most 2^49 and reach < 2^50; nothing otherwise (a few such runs, one ending at
+// exactly ±2^24 for instance, are refused as well). base is start rounded down to a
+// multiple of 2u, so every distance from it is below 2u + reach < 2^51: at a step of 1, the
+// bound under which d + magic keeps to its binade.
 inline std::optional<FixedStepRounding> fixedStepRounding(__int128 start, uint64_t reach) {
     using fixed_step_detail::binade;
     using fixed_step_detail::uint128;

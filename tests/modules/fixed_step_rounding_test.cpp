@@ -37,7 +37,7 @@ TEST(FixedStepRounding, GivesTheNearestFloatWhereverItIsChosen) {
         for (const int sign : {1, -1})
             for (int trial = 0; trial < 200; ++trial) {
                 const __int128 binadeStart = __int128{1} << e;
-                const __int128 offset = __int128(random()) % binadeStart;
+                const __int128 offset = ((__int128(random() >> 1) << 64) | random()) % binadeStart;
                 const uint64_t reach = trial % 4 == 0 ? 0 : random() >> (2 + trial % 62);
                 const __int128 magnitude = trial % 3 == 0   ? binadeStart + __int128(reach)
                                            : trial % 3 == 1 ? 2 * binadeStart - 1 - __int128(reach)
