@@ -46,9 +46,9 @@ private:
     // the instruction the compiler chose, which differs between builds, so the sign and
     // payload of the output would too. The first NaN of a block met a number (or was made
     // from two infinities), so its bits are fixed; the block's later samples are rewritten
-    // to it after the loop, which keeps the loop itself free of tests (so it goes on adding
-    // after the sum has turned NaN: a signalling NaN input raises invalid-operation there, as
-    // it does wherever it comes). Returns that NaN.
+    // to it after the loop, which keeps the loop itself free of tests. So within that block
+    // it goes on adding after the sum has turned NaN, and a signalling NaN input there raises
+    // invalid-operation, as one before the first NaN does. Returns that NaN.
     static float holdFirstNaN(float* out, int32_t count) {
         float* first = std::find_if(out, out + count, [](float x) { return x != x; });
         std::fill(first + 1, out + count, *first);
