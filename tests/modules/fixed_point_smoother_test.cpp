@@ -91,15 +91,15 @@ TEST(FixedPointSmoother, LargeInputsMatchTheDoubleSum) {
 }
 
 // The sums grow as large as they can on either side of the window where they need more than
-// 64 bits (length1 × length2 = 2^32), and at the longest lengths a module asks for, where
-// they reach 2^73. The input steps to full scale (+inf saturates) until the step has
+// 64 bits (length1 × length2 = 2^32), at 20 s and 192 kHz, and at the longest lengths a
+// module asks for, where they reach 2^73. The input steps to full scale (+inf saturates) until the step has
 // settled, swings to the negative end for a whole window, then mixes noise and extremes in
 // runs of random length. The step is constant from sample length1 + length2 - 1 on.
 TEST(FixedPointSmoother, LongWindowsStayExact) {
     struct Case {
         int32_t length1, length2;
     };
-    const Case cases[] = {{2, 3}, {53507, 80260}, {53514, 80271}, {1600000, 2400000}};
+    const Case cases[] = {{2, 3}, {53507, 80260}, {53514, 80271}, {1536000, 2304000}, {1600000, 2400000}};
     const float extremes[] = {1e30f, -1e30f, kInf, -kInf, kNaN, 127.9f, -127.9f, 128.0f, 0.0f};
     std::mt19937 random(13);
     for (const auto& c : cases) {
