@@ -92,9 +92,10 @@ TEST(FixedPointSmoother, LargeInputsMatchTheDoubleSum) {
 
 // The sums grow as large as they can on either side of the window where they need more than
 // 64 bits (length1 × length2 = 2^32), at 20 s and 192 kHz, and at the longest lengths a
-// module asks for, where they reach 2^73. The input steps to full scale (+inf saturates) until the step has
-// settled, swings to the negative end for a whole window, then mixes noise and extremes in
-// runs of random length. The step is constant from sample length1 + length2 - 1 on.
+// module asks for, where they reach 2^73. The input steps to full scale (+inf saturates)
+// until the step has settled, swings to the negative end for a whole window, then mixes
+// noise and extremes in runs of random length. The step is constant from sample
+// length1 + length2 - 1 on.
 TEST(FixedPointSmoother, LongWindowsStayExact) {
     struct Case {
         int32_t length1, length2;
